@@ -1,0 +1,70 @@
+// BER element tree: every LDAP message received or sent passes through it.
+// Content octets are never interpreted; only the constructed bit (0x20) of a tag is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Raised by TASNList::Items outside 0..Count-1. Handlers rely on it to abandon a
+// message that lacks an element they look up.
+class EListIndexError : public std::out_of_range {
+public:
+    explicit EListIndexError(int index);
+};
+
+// Raised when decoding passes the nesting bound; the connection ends as for a
+// malformed message.
+class EASNDepthError : public std::runtime_error {
+public:
+    EASNDepthError();
+};
+
+// Deeper than any client sends, shallow enough that recursion is harmless.
+inline constexpr int kMaxASNDepth = 64;
+
+class TASNNode;
+
+class TASNList {
+public:
+    TASNList();
+    ~TASNList();
+    TASNList(const TASNList&) = delete;
+    TASNList& operator=(const TASNList&) = delete;
+    TASNList(TASNList&&) noexcept;
+    TASNList& operator=(TASNList&&) noexcept;
+
+    // Appends a new element and returns it; the list keeps ownership.
+    TASNNode& Add(int tag, std::string_view value = {});
+    int Count() const;
+    TASNNode& Items(int index);
+    const TASNNode& Items(int index) const;
+
+    // Empties the list, then parses data into it. Never fails on malformed bytes;
+    // raises EASNDepthError past kMaxASNDepth levels of nesting.
+    void Decode(std::string_view data);
+    // Parses data into parent's children (or into this list when parent is null).
+    void DecodeInto(TASNNode* parent, std::string_view data);
+    std::string Encode() const;
+
+private:
+    void DecodeLevel(TASNList& into, std::string_view data, int depth);
+    std::vector<std::unique_ptr<TASNNode>> FItems;
+};
+
+class TASNNode {
+public:
+    int Tag = 0;
+    std::string Value;
+    TASNList Children;
+};
+
+std::string EncodeNode(const TASNNode& node);
+// Length octets for a content of this size.
+std::string EncodeLength(std::size_t contentSize);
+// Unsigned big-endian value, modulo 2^32.
+std::uint32_t OctetsToInt(std::string_view octets);

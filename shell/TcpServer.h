@@ -1,0 +1,92 @@
+// The listener `Srv`: bindings, one listener thread per binding, one thread per
+// accepted connection running connect / repeated execute / disconnect.
+#pragma once
+
+#include "ldap/Dispatch.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Socket failures (bind, listen, read, write) and the deactivation timeout.
+class ESocketError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TBinding {
+    std::string IP;  // dotted text; "0.0.0.0" stands for all interfaces
+    int Port = 0;
+};
+
+// One accepted connection, handed to the event handlers on its own thread.
+class TConnection final : public ILdapConnection {
+public:
+    TConnection(int fd, std::string peerIP);
+    ~TConnection() override;
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // One receive of at most kReadChunk bytes; "" once the peer has closed.
+    // Raises ESocketError on a socket error.
+    std::string ReadAll() override;
+    void Write(std::string_view data) override;
+    std::string PeerIP() const override;
+    std::string& Pending() override;
+
+    // Wakes a blocked ReadAll so that the thread ends; safe from any thread.
+    void Disconnect();
+
+    static constexpr std::size_t kReadChunk = 32768;
+
+private:
+    int FSocket;
+    std::string FPeerIP;
+    std::string FPending;
+};
+
+class TTCPServer {
+public:
+    using TConnectionEvent = std::function<void(TConnection&)>;
+
+    TTCPServer();
+    ~TTCPServer();  // deactivates
+    TTCPServer(const TTCPServer&) = delete;
+    TTCPServer& operator=(const TTCPServer&) = delete;
+
+    // Set before activation; run on each connection's own thread.
+    TConnectionEvent OnConnect;
+    TConnectionEvent OnExecute;
+    TConnectionEvent OnDisconnect;
+
+    int DefaultPort() const;
+    void SetDefaultPort(int port);
+
+    void ClearBindings();
+    void AddBinding(const std::string& ip, int port);
+    int BindingCount() const;
+    TBinding Binding(int index) const;  // raises EListIndexError outside the range
+
+    bool Active() const;
+    // true: bind and listen on every binding (0.0.0.0 at the default port when
+    // there is none); a failure releases every socket opened and raises
+    // ESocketError, leaving the server inactive.
+    // false: closes the listeners, disconnects every connection and waits up to
+    // kTerminateWaitMs for their threads; raises ESocketError and stays active
+    // when some remain.
+    void SetActive(bool value);
+
+    static constexpr int kListenBacklog = 15;
+    static constexpr int kTerminateWaitMs = 5000;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
