@@ -1,0 +1,88 @@
+#include "directory/UserInfo.h"
+
+EDirectoryIndexError::EDirectoryIndexError(int index)
+    : std::out_of_range("List index out of bounds (" + std::to_string(index) + ")")
+{
+}
+
+namespace {
+inline char UpperChar(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+} // namespace
+
+std::string UpperASCII(std::string_view text)
+{
+    std::string result(text);
+    UpperASCIIInPlace(result);
+    return result;
+}
+
+void UpperASCIIInPlace(std::string& text)
+{
+    for (char& c : text)
+        c = UpperChar(c);
+}
+
+bool SameTextASCII(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperChar(a[i]) != UpperChar(b[i]))
+            return false;
+    return true;
+}
+
+void TAttributeLines::Add(std::string line)
+{
+    FLines.push_back(std::move(line));
+}
+
+void TAttributeLines::Assign(const std::vector<std::string>& lines)
+{
+    // Copy first: lines may be this very list.
+    std::vector<std::string> copy(lines);
+    FLines = std::move(copy);
+}
+
+void TAttributeLines::AddStrings(const std::vector<std::string>& lines)
+{
+    if (&lines == &FLines) {
+        std::vector<std::string> copy(lines);
+        FLines.insert(FLines.end(), copy.begin(), copy.end());
+        return;
+    }
+    FLines.insert(FLines.end(), lines.begin(), lines.end());
+}
+
+int TAttributeLines::Count() const
+{
+    return static_cast<int>(FLines.size());
+}
+
+const std::string& TAttributeLines::Strings(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw EDirectoryIndexError(index);
+    return FLines[static_cast<std::size_t>(index)];
+}
+
+TUserInfo::TUserInfo(std::vector<std::string> lines)
+{
+    for (auto& line : lines)
+        Attributes.Add(std::move(line));
+}
+
+std::string TUserInfo::ValueOf(std::string_view name) const
+{
+    for (const std::string& line : Attributes.Lines()) {
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        if (SameTextASCII(std::string_view(line).substr(0, eq), name))
+            return line.substr(eq + 1);
+    }
+    return {};
+}

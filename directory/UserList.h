@@ -1,0 +1,46 @@
+// The directory: an ordered list of (entry name, entry), never sorted.
+#pragma once
+
+#include "directory/UserInfo.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class TUserList {
+public:
+    TUserList() = default;
+    TUserList(const TUserList&) = delete;
+    TUserList& operator=(const TUserList&) = delete;
+
+    // Appends the item and takes ownership of entry (null gives an empty entry).
+    // Returns the new index.
+    int Add(std::string name, std::unique_ptr<TUserInfo> entry);
+    int Count() const;
+    // Both raise EDirectoryIndexError outside 0..Count-1.
+    const std::string& Names(int index) const;
+    const TUserInfo& Objects(int index) const;
+
+    // The only ways to add lines to a listed entry: the mail index sees them.
+    void AppendLine(int index, std::string line);
+    void AppendLines(int index, const std::vector<std::string>& lines);
+
+    // Highest index whose entry has a line equal to "MAIL=" + address, both
+    // raised to upper case in ASCII (no trimming); -1 when none has.
+    int IndexOfMail(std::string_view address) const;
+
+private:
+    struct TItem {
+        std::string Name;
+        std::unique_ptr<TUserInfo> Entry;
+    };
+    void IndexLine(int index, const std::string& line);
+
+    std::vector<TItem> FItems;
+    // Upper-cased mail line -> highest index of an entry holding it. Items are
+    // only appended and lines only added, so an index can only grow: keeping
+    // the maximum per key gives the same answer as the full scan.
+    std::unordered_map<std::string, int> FMailIndex;
+};
