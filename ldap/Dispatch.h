@@ -1,6 +1,7 @@
 // The LDAP side of one connection: frames, decodes and answers one message per call.
 #pragma once
 
+#include "ldap/Framing.h"
 #include "ldap/LDAPASN.h"
 
 #include <functional>
@@ -20,18 +21,8 @@ public:
     virtual std::string& Pending() = 0;
 };
 
-// Raised when a message must end its connection without an answer for a reason
-// other than a missing element (declared length above the cap).
-class EFramingError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // The search branch plugs in here (tag 0x63).
 using TSearchBranch = std::function<void(ILdapConnection&, const TASNList& request)>;
-
-// Largest declared length of one message.
-inline constexpr std::size_t kMaxMessageSize = 32768;
 
 // Handles exactly one message: reads until one complete top-level element is
 // pending, decodes it, answers a bind, hands a search to `search` (if set), and

@@ -41,15 +41,18 @@ public:
     std::string PeerIP() const override;
     std::string& Pending() override;
 
-    // Wakes a blocked ReadAll so that the thread ends; safe from any thread.
+    // Wakes a blocked ReadAll or Write so that the thread ends; safe from any thread.
     void Disconnect();
+    // False once the peer has closed, a socket error was met or Disconnect ran.
+    bool Connected() const;
 
     static constexpr std::size_t kReadChunk = 32768;
 
 private:
-    int FSocket;
-    std::string FPeerIP;
-    std::string FPending;
+    const int FSocket;  // closed only by the destructor, after the thread has ended
+    const std::string FPeerIP;
+    std::string FPending;  // used by the connection's own thread only
+    std::atomic<bool> FConnected{true};
 };
 
 class TTCPServer {
@@ -66,12 +69,16 @@ public:
     TConnectionEvent OnExecute;
     TConnectionEvent OnDisconnect;
 
+    // Default 389. A binding added without an explicit port takes it.
     int DefaultPort() const;
     void SetDefaultPort(int port);
 
+    // Bindings may be changed while inactive only (raises ESocketError otherwise).
     void ClearBindings();
     void AddBinding(const std::string& ip, int port);
     int BindingCount() const;
+    // After activation each binding holds the address and port actually bound, so
+    // a binding at port 0 reads back the port the system chose.
     TBinding Binding(int index) const;  // raises EListIndexError outside the range
 
     bool Active() const;

@@ -1,0 +1,11 @@
+#include "shell/Bindings.h"
+
+#include "config/CommaText.h"
+
+void SetBindings(TTCPServer& server, const std::string& listText) {
+    const std::vector<std::string> addresses = SplitCommaText(listText);
+    server.SetActive(false);
+    server.ClearBindings();
+    const int port = server.DefaultPort();
+    for (const auto& address : addresses) server.AddBinding(address, port);
+}
