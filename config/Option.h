@@ -1,0 +1,94 @@
+// The typed key/value settings store and its settings-file section.
+#pragma once
+
+#include "config/Value.h"
+
+#include <cstdint>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+// Value kinds; they govern only the text form of a value.
+enum : uint8_t {
+    okString = 0,
+    okInteger = 1,
+    okFloat = 2,
+    okDateTime = 3,
+    okBoolean = 4,
+};
+
+inline constexpr const char* kOptionsSection = "OPTIONS";
+
+// One setting.
+struct TOption {
+    std::string Name;
+    uint8_t Kind = okString;
+    TValue Value;
+    TValue PreviousValue;  // empty until the first RememberValues
+
+    // `Value` as text by `Kind`: decimal, "Yes"/"No", general float,
+    // "M/d/yyyy h:mm:ss AM"; empty text for an unknown kind.
+    std::string AsText() const;
+    // The text converted by `Kind` (raises EConvertError; booleans are true for
+    // exactly "Yes" and never fail; an unknown kind stores Null).
+    void SetAsText(const std::string& text);
+
+    bool AsBoolean() const { return Value.AsBoolean(); }
+    void SetAsBoolean(bool value) { Value = TValue(value); }
+    int32_t AsInteger() const { return Value.AsInteger(); }
+    void SetAsInteger(int32_t value) { Value = TValue(value); }
+};
+
+// Entries in definition order, which is also the save order; the first entry
+// of a name wins every lookup.
+//
+// Connection threads read values while the user-interface thread replaces
+// them, so every member goes through FLock (shared for reads, exclusive for
+// changes); accessors hand out copies, never references into the list.
+class TOptions {
+public:
+    TOptions() = default;
+    virtual ~TOptions() = default;
+    TOptions(const TOptions&) = delete;
+    TOptions& operator=(const TOptions&) = delete;
+
+    // Appends without looking for an entry of the same name; returns its index.
+    int AddOption(const std::string& name, uint8_t kind, const TValue& defaultValue);
+    // ASCII letters compared without case; -1 when not defined.
+    int IndexOfOption(const std::string& name) const;
+    int Count() const;
+    TOption Option(int index) const;  // a copy; raises std::out_of_range
+
+    // Applies the keys of section OPTIONS in file order; a missing file or
+    // section changes nothing. A conversion error ends the load and propagates;
+    // entries set from earlier lines keep their new values.
+    void LoadFromFile(const std::string& path);
+    // Writes every entry in list order with one read and one atomic write of
+    // the file. Raises EProfileError "Unable to write to <path>"; the file is
+    // then left exactly as it was.
+    void SaveToFile(const std::string& path) const;
+    void RememberValues();
+
+    // Null when the key is not defined.
+    TValue GetValue(const std::string& name) const;
+    TValue GetPreviousValue(const std::string& name) const;
+    // False (and nothing changes) when the key is not defined.
+    bool SetValue(const std::string& name, const TValue& value);
+
+    // By index, for the name-based exchange with dialog controls; raise
+    // std::out_of_range outside the list and EConvertError for a bad text.
+    std::string GetAsText(int index) const;
+    void SetAsText(int index, const std::string& text);
+    int32_t GetAsInteger(int index) const;
+    void SetAsInteger(int index, int32_t value);
+    bool GetAsBoolean(int index) const;
+    void SetAsBoolean(int index, bool value);
+
+private:
+    mutable std::shared_mutex FLock;  // guards FOptions
+    std::vector<TOption> FOptions;
+
+    int IndexOfLocked(const std::string& name) const;
+    const TOption& At(int index) const;
+    TOption& At(int index);
+};

@@ -1,0 +1,25 @@
+// The program's settings: the fourteen keys and the event-log file writer.
+#pragma once
+
+#include "config/DateTimeText.h"
+#include "config/Option.h"
+
+#include <cstdint>
+#include <string>
+
+class TVESKAOptions : public TOptions {
+public:
+    // Defines the keys in save order with their defaults.
+    TVESKAOptions();
+
+    // Appends "<message> mm/dd/yy hh:mm:ss AM" to the open log file when
+    // LogSelected and the level's switch are on (1-2 LogService, 3-4
+    // LogSession, 5 LogRequests, 6 LogErrors; level 0 never). The switches are
+    // read afresh for every event. A write failure raises EInOutError.
+    void WriteLog(uint8_t level, const std::string& message) const;
+    void WriteLog(uint8_t level, const std::string& message, const TLocalTime& at) const;
+
+    // Whether an event of that level goes to the file under the current
+    // switches (the file's open state aside).
+    bool LogEnabled(uint8_t level) const;
+};
