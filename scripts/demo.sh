@@ -8,7 +8,7 @@ scripts/setup.sh
 port=${VESKA_DEMO_PORT:-10389}
 build=build-demo
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESKA_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target veskad API
+cmake --build "$build" -j"$(nproc)" --target veskad veska_api
 
 demo=$root/demo
 mkdir -p "$demo"
