@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+"""Real LDAP clients (ldapsearch, python3-ldap3) against veskad over the sample data.
+
+usage: real_clients.py VESKAD API_SO SOURCE_DIR
+Builds a program folder in a temporary directory (mail.db from the sample SQL, the
+sample LDIF as external file, VESKA.INI on a free loopback port), starts veskad and
+checks what the clients get back.
+"""
+import os
+import signal
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import ldap3
+
+VESKAD, API_SO, SOURCE = sys.argv[1:4]
+del sys.argv[1:4]
+
+LEE_FILTER = "(|(cn=*lee*)(mail=*lee*))"
+# Store order: mail-server users by domain and user, then the external file's records.
+LEE_DNS = ["Ann Lee", "Bob Leeds", "Ravi Patel", "Lee Chang"]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Veskad:
+    def __init__(self, folder, port):
+        self.port = port
+        self.lines = []
+        self.started = threading.Event()
+        env = dict(os.environ, TZ="UTC")
+        self.proc = subprocess.Popen([VESKAD, "--dir", folder], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True, env=env)
+        threading.Thread(target=self._read, daemon=True).start()
+        if not self.started.wait(60):
+            self.proc.kill()
+            raise RuntimeError("veskad did not start: %r %r" % (self.lines, self.proc.stderr.read()))
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.rstrip("\n"))
+            if line.startswith("Service started "):
+                self.started.set()
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        rc = self.proc.wait(30)
+        err = self.proc.stderr.read()
+        return rc, err
+
+
+class RealClients(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        folder = cls.tmp.name
+        db = sqlite3.connect(os.path.join(folder, "mail.db"))
+        for name in ("schema.sql", "sample.sql"):
+            with open(os.path.join(SOURCE, "api", name)) as f:
+                db.executescript(f.read())
+        db.commit()
+        db.close()
+        os.symlink(os.path.abspath(API_SO), os.path.join(folder, "API.so"))
+        ldif = os.path.join(folder, "contacts.ldif")
+        with open(os.path.join(SOURCE, "api", "sample.ldif"), "rb") as src, open(ldif, "wb") as dst:
+            dst.write(src.read())
+        cls.port = free_port()
+        with open(os.path.join(folder, "VESKA.INI"), "w") as ini:
+            ini.write("[OPTIONS]\nDefaultPort=%d\nExtFile=%s\nBindSelected=Yes\n"
+                      "IntSelected=127.0.0.1\nMaxResults=50\n" % (cls.port, ldif))
+        cls.server = Veskad(folder, cls.port)
+
+    @classmethod
+    def tearDownClass(cls):
+        rc, err = cls.server.stop()
+        cls.tmp.cleanup()
+        if rc != 0:
+            raise AssertionError("veskad exited with %d: %s" % (rc, err))
+
+    def ldapsearch(self, flt):
+        return subprocess.run(["ldapsearch", "-x", "-LLL", "-o", "ldif-wrap=no",
+                               "-H", "ldap://127.0.0.1:%d" % self.port, "-b", "", flt],
+                              capture_output=True, text=True, timeout=30)
+
+    def test_ldapsearch_substring(self):
+        r = self.ldapsearch(LEE_FILTER)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        dns = [l[4:] for l in r.stdout.splitlines() if l.startswith("dn: ")]
+        self.assertEqual(dns, LEE_DNS)
+        # Ann Lee's mail-server entry carries the lines merged from the LDIF file.
+        ann = r.stdout.split("\n\n")[0].splitlines()
+        self.assertEqual(ann, ["dn: Ann Lee", "cn: Ann Lee", "mail: ann@example.com",
+                               "dn: cn=Ann Lee,o=Example", "mail: ann@example.com",
+                               "title: Head of Accounts", "telephoneNumber: +1 555 0100"])
+
+    def test_ldapsearch_equality_gets_clean_empty_result(self):
+        r = self.ldapsearch("(mail=ann@example.com)")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.strip(), "")
+
+    def test_ldap3_bind_and_search(self):
+        server = ldap3.Server("127.0.0.1", port=self.port, get_info=ldap3.NONE)
+        conn = ldap3.Connection(server, auto_bind=True, receive_timeout=30)
+        try:
+            self.assertTrue(conn.bound)
+            ok = conn.search("", LEE_FILTER, attributes=["cn", "mail"])
+            self.assertTrue(ok)
+            self.assertEqual(conn.result["result"], 0)
+            entries = [e for e in conn.response if e["type"] == "searchResEntry"]
+            self.assertEqual([e["dn"] for e in entries], LEE_DNS)
+            first = entries[0]["raw_attributes"]
+            self.assertEqual(first["cn"], [b"Ann Lee"])
+            self.assertEqual(first["mail"], [b"ann@example.com", b"ann@example.com"])
+
+            ok = conn.search("o=anything", "(cn=Ann Lee)", attributes=["cn"])
+            self.assertFalse(ok)
+            self.assertEqual(conn.result["result"], 0)
+            self.assertEqual([e for e in conn.response if e["type"] == "searchResEntry"], [])
+        finally:
+            conn.unbind()
+
+    def test_search_lines_reach_stdout(self):
+        before = sum(1 for l in self.server.lines if l.startswith("Search Request 127.0.0.1 "))
+        self.assertEqual(self.ldapsearch(LEE_FILTER).returncode, 0)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            n = sum(1 for l in self.server.lines if l.startswith("Search Request 127.0.0.1 "))
+            if n > before:
+                break
+            time.sleep(0.05)
+        self.assertGreater(n, before)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
