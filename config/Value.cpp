@@ -216,9 +216,24 @@ bool TryTextToFloat(const std::string& text, double& value)
 
     // from_chars takes no '+' and is independent of the C locale.
     std::string body = text.substr(i);
+    const char* first = body.data();
+    const char* last = body.data() + body.size();
     double d = 0;
-    const auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), d);
-    if (ec != std::errc() || ptr != body.data() + body.size()) return false;
+    std::from_chars_result r = std::from_chars(first, last, d);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Subnormals, and the largest doubles that fifteen digits round just
+        // above the range (the writer's own text for DBL_MAX), still read.
+        long double wide = 0;
+        r = std::from_chars(first, last, wide);
+        if (r.ec != std::errc()) return false;
+        constexpr long double max = std::numeric_limits<double>::max();
+        if (wide > max) {
+            if (wide > max * (1 + 1e-14L)) return false;
+            wide = max;
+        }
+        d = static_cast<double>(wide);
+    }
+    if (r.ec != std::errc() || r.ptr != last) return false;
     value = negative ? -d : d;
     return true;
 }
