@@ -52,7 +52,7 @@ bool IsSeparator(const std::string& line)
 }
 
 // Classifies one line and applies it to the record being collected.
-void TakeLine(const std::string& line, std::vector<std::string>& record,
+void TakeLine(std::string& line, std::vector<std::string>& record,
               const std::function<void(std::vector<std::string>&)>& onRecord)
 {
     if (!line.empty() && line[0] == '#')
@@ -70,7 +70,7 @@ void TakeLine(const std::string& line, std::vector<std::string>& record,
             record.back().append(line, 1, std::string::npos);
         return;
     }
-    record.push_back(line);
+    record.push_back(std::move(line));
 }
 
 void WriteAll(int fd, const std::string& path, std::string_view data)
@@ -199,7 +199,7 @@ void TLDIFFile::AddRecord(std::vector<std::string>& buffer)
     }
     const int index = Users->IndexOfMail(mail);
     if (index == -1)
-        Users->Add(std::move(name), std::make_unique<TUserInfo>(buffer));
+        Users->Add(std::move(name), std::make_unique<TUserInfo>(std::move(buffer)));
     else
         Users->AppendLines(index, buffer);
     buffer.clear();

@@ -47,6 +47,11 @@ void TAttributeLines::Assign(const std::vector<std::string>& lines)
     FLines = std::move(copy);
 }
 
+void TAttributeLines::Assign(std::vector<std::string>&& lines)
+{
+    FLines = std::move(lines);
+}
+
 void TAttributeLines::AddStrings(const std::vector<std::string>& lines)
 {
     if (&lines == &FLines) {
@@ -71,8 +76,7 @@ const std::string& TAttributeLines::Strings(int index) const
 
 TUserInfo::TUserInfo(std::vector<std::string> lines)
 {
-    for (auto& line : lines)
-        Attributes.Add(std::move(line));
+    Attributes.Assign(std::move(lines));
 }
 
 std::string TUserInfo::ValueOf(std::string_view name) const

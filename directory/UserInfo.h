@@ -26,6 +26,7 @@ public:
     void Add(std::string line);
     // Replaces every line by a copy of lines.
     void Assign(const std::vector<std::string>& lines);
+    void Assign(std::vector<std::string>&& lines);
     // Appends a copy of every one of lines, in order.
     void AddStrings(const std::vector<std::string>& lines);
     int Count() const;
