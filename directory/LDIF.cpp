@@ -189,8 +189,10 @@ void TLDIFFile::AddRecord(std::vector<std::string>& buffer)
     std::string name;
     for (std::string& line : buffer) {
         const std::size_t colon = line.find(": ");
-        if (colon != std::string::npos)
-            line.replace(colon, 2, "=");
+        if (colon != std::string::npos) {
+            line[colon] = '=';
+            line.erase(colon + 1, 1);
+        }
         const std::string_view view(line);
         if (view.size() >= 5 && SameTextASCII(view.substr(0, 5), "MAIL="))
             mail = line.substr(5);

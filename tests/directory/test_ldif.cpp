@@ -185,6 +185,10 @@ TEST(LdifRead, AddRecordLeavesBufferEmpty)
     Lines none;
     file.AddRecord(none);
     EXPECT_EQ(list.Count(), 1);
+
+    TLDIFFile unset;
+    Lines record = {"cn: B"};
+    EXPECT_THROW(unset.AddRecord(record), std::logic_error);
 }
 
 TEST(LdifRead, MissingFileRaisesWithSystemText)
