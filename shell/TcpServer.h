@@ -60,16 +60,19 @@ public:
     using TConnectionEvent = std::function<void(TConnection&)>;
 
     TTCPServer();
-    ~TTCPServer();  // deactivates
+    // Deactivates; should a handler never return, keeps waiting for it, as no
+    // connection thread may outlive the server.
+    ~TTCPServer();
     TTCPServer(const TTCPServer&) = delete;
     TTCPServer& operator=(const TTCPServer&) = delete;
 
-    // Set before activation; run on each connection's own thread.
+    // Set before activation (they are copied then); run on each connection's own
+    // thread. An exception escaping one ends that connection only.
     TConnectionEvent OnConnect;
     TConnectionEvent OnExecute;
     TConnectionEvent OnDisconnect;
 
-    // Default 389. A binding added without an explicit port takes it.
+    // Default 389; the port of the all-interfaces binding and of SetBindings.
     int DefaultPort() const;
     void SetDefaultPort(int port);
 
