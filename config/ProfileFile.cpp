@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <string_view>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -132,7 +133,7 @@ TProfileFile::TProfileFile(std::string path) : FPath(std::move(path))
         }
         FLines.push_back(std::move(line));
     }
-    if (!FLines.empty() && FLines.front().Ending == "\r\n") FNewLineEnding = "\r\n";
+    if (!FLines.empty() && std::string_view(FLines.front().Ending) == "\r\n") FNewLineEnding = "\r\n";
 }
 
 int TProfileFile::FindSection(const std::string& section) const
@@ -200,7 +201,7 @@ void TProfileFile::WriteString(const std::string& section, const std::string& ke
     const std::string text = key + "=" + value;
     int header = FindSection(section);
     if (header < 0) {
-        if (!FLines.empty() && FLines.back().Ending.empty()) FLines.back().Ending = FNewLineEnding;
+        if (!FLines.empty() && *FLines.back().Ending == '\0') FLines.back().Ending = FNewLineEnding;
         FLines.push_back({"[" + section + "]", FNewLineEnding});
         FLines.push_back({text, FNewLineEnding});
         return;
@@ -213,14 +214,17 @@ void TProfileFile::WriteString(const std::string& section, const std::string& ke
     // After the section's last non-blank line, so blank separators stay put.
     std::size_t at = SectionEnd(static_cast<std::size_t>(header));
     while (at > static_cast<std::size_t>(header) + 1 && Trim(FLines[at - 1].Text).empty()) --at;
-    if (FLines[at - 1].Ending.empty()) FLines[at - 1].Ending = FNewLineEnding;
+    if (*FLines[at - 1].Ending == '\0') FLines[at - 1].Ending = FNewLineEnding;
     FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, FNewLineEnding});
 }
 
 std::string TProfileFile::Text() const
 {
     std::string out;
-    for (const TLine& line : FLines) out += line.Text + line.Ending;
+    for (const TLine& line : FLines) {
+        out += line.Text;
+        out += line.Ending;
+    }
     return out;
 }
 

@@ -57,13 +57,13 @@ public:
 private:
     struct TLine {
         std::string Text;    // without the line end
-        std::string Ending;  // "\n", "\r\n" or "" (last line without one)
+        const char* Ending = "";  // "\n", "\r\n" or "" (last line without one)
     };
     std::string FPath;
     std::vector<TLine> FLines;
     bool FExisted = false;
     bool FReadable = true;
-    std::string FNewLineEnding = "\n";
+    const char* FNewLineEnding = "\n";
 
     // Index of the header line of the first section of that name, or -1.
     int FindSection(const std::string& section) const;
