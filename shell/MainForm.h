@@ -5,6 +5,7 @@
 
 #include "config/DateTimeText.h"
 #include "config/VESKAOptions.h"
+#include "directory/LoadUsers.h"
 #include "shell/Statistics.h"
 #include "shell/TcpServer.h"
 #include "shell/WindowLog.h"
@@ -34,7 +35,15 @@ public:
     virtual void Close() = 0;
 };
 
-class TMainForm {
+// What InitService came to.
+enum class TInitOutcome {
+    Stopped,        // settings loaded, no automatic start
+    Started,        // settings loaded, service started
+    SettingsError,  // the settings file failed to load (its text was shown)
+    StartFailed,    // the start failed: "Cannot start on specified port!", Close()
+};
+
+class TMainForm : private ILoadUsersHost {
 private:
     // Declared before Srv so that they outlive it: the listener's connection
     // threads still log while Srv is torn down.
@@ -73,11 +82,11 @@ public:
     // The one entry point for events: adds "<message> mm/dd hh:mm AM" to the
     // window log (dropping the oldest of 100), then Options->WriteLog. A file
     // write failure raises EInOutError after the window line was added.
-    void LogEvent(uint8_t level, const std::string& message);
+    void LogEvent(uint8_t level, const std::string& message) override;
     TWindowLogSnapshot WindowLog() const;
 
     // Refreshes requests, domains, users, binding and port.
-    void UpdateStatistics();
+    void UpdateStatistics() override;
     // "Started:" panel, "mm/dd/yyyy hh:mm:ss AM".
     void SetStartTime(const TLocalTime& at);
     void SetStatusText(const std::string& text);
@@ -86,4 +95,50 @@ public:
     // Connection handlers, on the connection's own thread.
     void SrvConnect(TConnection& connection);
     void SrvDisconnect(TConnection& connection);
+    // One message of the connection; a search is counted, logged, answered and
+    // followed by a statistics refresh.
+    void SrvExecute(TConnection& connection);
+
+    // The running executable (default /proc/self/exe) gives the caption; its
+    // folder is the program folder unless SetProgramDir overrides it. Set them
+    // before FormCreate. The folder always ends with "/".
+    void SetExecutablePath(const std::string& path);
+    void SetProgramDir(const std::string& dir);
+    const std::string& ExecutablePath() const { return FExecutablePath; }
+    const std::string& ProgramDir() const { return FProgramDir; }
+    // "<BASE NAME WITHOUT EXTENSION> 1.1".
+    std::string CaptionText() const;
+
+    // Starts the service at InitService whatever StartOpt says (veskad).
+    bool AlwaysStart = false;
+
+    // Sets the caption, then InitService.
+    TInitOutcome FormCreate();
+    // Directory absent, settings from VESKA.INI in the program folder, the
+    // listener's port, then the automatic start.
+    TInitOutcome InitService();
+    // Do nothing when already running / already stopped. Errors propagate:
+    // see the steps in the source for what a partial start leaves behind.
+    void StartService();
+    void StopService();
+    // Stop then start, when running; nothing otherwise.
+    void RestartService();
+    // StopService, then the directory is freed.
+    void FormDestroy();
+
+    // Rebuilds the directory (service start only, while the listener is inactive).
+    void LoadUsers();
+    // File > Import / File > Export on the directory.
+    void Import(const std::string& path);
+    void Export(const std::string& path);
+
+private:
+    // ILoadUsersHost, for LoadUsers.
+    void MessageBox(const std::string& text) override;
+    void SetDomainCount(int32_t count) override { DomainCount = count; }
+    void SetUserCount(int32_t count) override { UserCount = count; }
+
+    // Set on the user-interface thread before the service starts; read-only after.
+    std::string FExecutablePath;
+    std::string FProgramDir;
 };
