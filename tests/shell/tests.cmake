@@ -1,0 +1,10 @@
+# The service tests build the directory through the fake mail library
+# (tests/directory/tests.cmake defines it).
+foreach(_t test_lifecycle test_loadusers test_search_wire)
+  if(TARGET ${_t} AND TARGET fakeapi)
+    add_dependencies(${_t} fakeapi fakeapi_missing)
+    target_compile_definitions(${_t} PRIVATE
+      FAKE_API_DIR="${CMAKE_BINARY_DIR}/tests/fakeapi/"
+      FAKE_API_MISSING_DIR="${CMAKE_BINARY_DIR}/tests/fakeapi_missing/")
+  endif()
+endforeach()
