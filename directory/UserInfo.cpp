@@ -35,6 +35,17 @@ bool SameTextASCII(std::string_view a, std::string_view b)
     return true;
 }
 
+bool ContainsTextASCII(std::string_view text, std::string_view part)
+{
+    if (part.size() > text.size())
+        return false;
+    const char first = UpperChar(part.empty() ? '\0' : part.front());
+    for (std::size_t i = 0; i + part.size() <= text.size(); ++i)
+        if ((part.empty() || UpperChar(text[i]) == first) && SameTextASCII(text.substr(i, part.size()), part))
+            return true;
+    return false;
+}
+
 void TAttributeLines::Add(std::string line)
 {
     FLines.push_back(std::move(line));
@@ -81,12 +92,18 @@ TUserInfo::TUserInfo(std::vector<std::string> lines)
 
 std::string TUserInfo::ValueOf(std::string_view name) const
 {
+    return std::string(ValueViewOf(name));
+}
+
+std::string_view TUserInfo::ValueViewOf(std::string_view name) const
+{
     for (const std::string& line : Attributes.Lines()) {
-        const std::size_t eq = line.find('=');
-        if (eq == std::string::npos)
+        // The name is the text before the first "=", so it can't be longer than that.
+        if (line.size() <= name.size() || line[name.size()] != '=')
             continue;
-        if (SameTextASCII(std::string_view(line).substr(0, eq), name))
-            return line.substr(eq + 1);
+        const std::string_view lineName = std::string_view(line).substr(0, name.size());
+        if (lineName.find('=') == std::string_view::npos && SameTextASCII(lineName, name))
+            return std::string_view(line).substr(name.size() + 1);
     }
     return {};
 }

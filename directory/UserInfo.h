@@ -19,6 +19,8 @@ public:
 std::string UpperASCII(std::string_view text);
 void UpperASCIIInPlace(std::string& text);
 bool SameTextASCII(std::string_view a, std::string_view b);
+// Whether `text` holds `part` at some position, letters a-z matching A-Z.
+bool ContainsTextASCII(std::string_view text, std::string_view part);
 
 // Ordered, owned text lines. Lines are never sorted and duplicates are kept.
 class TAttributeLines {
@@ -50,4 +52,6 @@ public:
     // name without regard to ASCII case; lines without "=" are passed over.
     // Empty when no line has that name.
     std::string ValueOf(std::string_view name) const;
+    // The same value without a copy; valid while the entry is unchanged.
+    std::string_view ValueViewOf(std::string_view name) const;
 };

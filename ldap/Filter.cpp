@@ -26,22 +26,23 @@ bool MatchSubstrings(const TASNNode& filter, const TUserInfo& entry)
 {
     const std::string_view type = TrimControls(filter.Children.Items(0).Value);
     const TASNList& parts = filter.Children.Items(1).Children;
-    // Every part tests the same value: fold it once.
-    const std::string value = UpperASCII(entry.ValueOf(type));
-    const std::string_view v(value);
+    // Compared in place, letters folded on both sides: no copy per entry.
+    const std::string_view v = entry.ValueViewOf(type);
     bool result = false;
     for (int i = 0; i < parts.Count(); ++i) {
         const TASNNode& part = parts.Items(i);
         if (part.Tag != kInitial && part.Tag != kAny && part.Tag != kFinal)
             continue;
-        const std::string s = UpperASCII(part.Value);
+        const std::string_view s = part.Value;
         bool match = false;
-        if (part.Tag == kInitial)
-            match = v.starts_with(s);
+        if (s.size() > v.size())
+            match = false;
+        else if (part.Tag == kInitial)
+            match = SameTextASCII(v.substr(0, s.size()), s);
         else if (part.Tag == kAny)
-            match = !s.empty() && v.find(s) != std::string_view::npos;
+            match = !s.empty() && ContainsTextASCII(v, s);
         else
-            match = v.ends_with(s);
+            match = SameTextASCII(v.substr(v.size() - s.size()), s);
         // Parts are alternatives: a later part never undoes a match.
         result = result || match;
     }
