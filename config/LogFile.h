@@ -1,15 +1,10 @@
 // The process-wide event log file and its open flag.
 #pragma once
 
+#include "config/InOutError.h"
+
 #include <stdexcept>
 #include <string>
-
-// An operating-system failure on the log file; the text is the system's.
-class EInOutError : public std::runtime_error {
-public:
-    EInOutError(int errorCode, const std::string& message) : std::runtime_error(message), ErrorCode(errorCode) {}
-    int ErrorCode;
-};
 
 // Appends to the file at `path`, creating it when missing. The flag is set
 // only after the open succeeded; a failure raises EInOutError and leaves any

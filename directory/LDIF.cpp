@@ -14,9 +14,10 @@ namespace {
 constexpr std::size_t kChunkSize = 1 << 20;
 constexpr char kCtrlZ = 26;
 
-std::string ErrorText(const std::string& path, int errorCode)
+// The message carries the system's text and the path.
+[[noreturn]] void RaiseInOut(const std::string& path, int errorCode)
 {
-    return std::string(std::strerror(errorCode)) + ": " + path;
+    throw EInOutError(errorCode, std::string(std::strerror(errorCode)) + ": " + path);
 }
 
 // Closes the descriptor on every path out of a read or write.
@@ -80,7 +81,7 @@ void WriteAll(int fd, const std::string& path, std::string_view data)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw EInOutError(path, errno);
+            RaiseInOut(path, errno);
         }
         data.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -90,7 +91,7 @@ void WriteLDIF(const std::string& path, const TUserList* users)
 {
     TFileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (file.Fd() < 0)
-        throw EInOutError(path, errno);
+        RaiseInOut(path, errno);
 
     std::string out;
     out.reserve(kChunkSize + 4096);
@@ -115,22 +116,17 @@ void WriteLDIF(const std::string& path, const TUserList* users)
     }
     WriteAll(file.Fd(), path, out);
     if (file.Close() != 0)
-        throw EInOutError(path, errno);
+        RaiseInOut(path, errno);
 }
 
 } // namespace
-
-EInOutError::EInOutError(const std::string& path, int errorCode)
-    : std::runtime_error(ErrorText(path, errorCode)), FErrorCode(errorCode)
-{
-}
 
 void ReadLDIFRecords(const std::string& path,
                      const std::function<void(std::vector<std::string>&)>& onRecord)
 {
     TFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Fd() < 0)
-        throw EInOutError(path, errno);
+        RaiseInOut(path, errno);
 
     std::unique_ptr<char[]> chunk(new char[kChunkSize]);
     std::vector<std::string> record;
@@ -141,7 +137,7 @@ void ReadLDIFRecords(const std::string& path,
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw EInOutError(path, errno);
+            RaiseInOut(path, errno);
         }
         if (n == 0)
             break;

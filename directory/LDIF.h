@@ -1,23 +1,13 @@
 // Reading and writing the directory as LDIF text (a small subset of it).
 #pragma once
 
+#include "config/InOutError.h"
 #include "directory/UserList.h"
 
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-// An LDIF file that cannot be opened, read or written. The message carries
-// the system's text and the path.
-class EInOutError : public std::runtime_error {
-public:
-    EInOutError(const std::string& path, int errorCode);
-    int ErrorCode() const { return FErrorCode; }
-
-private:
-    int FErrorCode;
-};
 
 class TLDIFFile {
 public:

@@ -1,6 +1,7 @@
 #include "shell/MainForm.h"
 
 #include "config/LogFile.h"
+#include "directory/LDIF.h"
 #include "directory/LdapUtil.h"
 #include "directory/UserInfo.h"
 #include "ldap/Search.h"
@@ -208,3 +209,7 @@ void TMainForm::MessageBox(const std::string& text)
 {
     if (FPresenter) FPresenter->MessageBox(text);
 }
+
+void TMainForm::Import(const std::string& path) { ImportLDIF(path); }
+
+void TMainForm::Export(const std::string& path) { ExportLDIF(path); }

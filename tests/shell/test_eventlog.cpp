@@ -283,7 +283,7 @@ TEST_F(EventLog, OpenFailureRaisesAndLeavesTheFlagFalse)
         OpenLogFile(path);
         ADD_FAILURE() << "no error raised";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(e.ErrorCode, ENOENT);
+        EXPECT_EQ(e.ErrorCode(), ENOENT);
         EXPECT_STREQ(e.what(), std::strerror(ENOENT));
     }
     EXPECT_FALSE(LogFileOpen());
@@ -298,7 +298,7 @@ TEST_F(EventLog, WriteFailureRaisesOutOfLogEventAfterTheWindowLine)
         form.LogEvent(1, "Service started");
         ADD_FAILURE() << "no error raised";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(e.ErrorCode, ENOSPC);
+        EXPECT_EQ(e.ErrorCode(), ENOSPC);
         EXPECT_STREQ(e.what(), std::strerror(ENOSPC));
     }
     const TWindowLogSnapshot log = form.WindowLog();
