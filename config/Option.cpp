@@ -1,25 +1,12 @@
 #include "config/Option.h"
 
+#include "config/AsciiText.h"
 #include "config/DateTimeText.h"
 #include "config/ProfileFile.h"
 
 #include <mutex>
 #include <stdexcept>
 #include <utility>
-
-namespace {
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-    return true;
-}
-
-}  // namespace
 
 std::string TOption::AsText() const
 {
@@ -59,7 +46,7 @@ int TOptions::AddOption(const std::string& name, uint8_t kind, const TValue& def
 int TOptions::IndexOfLocked(const std::string& name) const
 {
     for (std::size_t i = 0; i < FOptions.size(); ++i)
-        if (SameName(FOptions[i].Name, name)) return static_cast<int>(i);
+        if (SameTextASCII(FOptions[i].Name, name)) return static_cast<int>(i);
     return -1;
 }
 

@@ -1,5 +1,7 @@
 #include "config/ProfileFile.h"
 
+#include "config/AsciiText.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -20,16 +22,6 @@ std::string Trim(const std::string& s)
     while (b < e && IsBlank(s[b])) ++b;
     while (e > b && IsBlank(s[e - 1])) --e;
     return s.substr(b, e - b);
-}
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-    return true;
 }
 
 bool IsComment(const std::string& trimmed) { return !trimmed.empty() && trimmed[0] == ';'; }
@@ -140,7 +132,7 @@ int TProfileFile::FindSection(const std::string& section) const
 {
     std::string name;
     for (std::size_t i = 0; i < FLines.size(); ++i)
-        if (SectionName(FLines[i].Text, name) && SameName(name, section)) return static_cast<int>(i);
+        if (SectionName(FLines[i].Text, name) && SameTextASCII(name, section)) return static_cast<int>(i);
     return -1;
 }
 
@@ -157,7 +149,7 @@ int TProfileFile::FindKey(std::size_t header, const std::string& key) const
     std::string name;
     const std::size_t end = SectionEnd(header);
     for (std::size_t i = header + 1; i < end; ++i)
-        if (KeyLine(FLines[i].Text, name, nullptr) && SameName(name, key)) return static_cast<int>(i);
+        if (KeyLine(FLines[i].Text, name, nullptr) && SameTextASCII(name, key)) return static_cast<int>(i);
     return -1;
 }
 

@@ -1,5 +1,6 @@
 #include "config/Value.h"
 
+#include "config/AsciiText.h"
 #include "config/DateTimeText.h"
 
 #include <charconv>
@@ -11,13 +12,11 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool EqualsNoCase(const std::string& a, const char* b)
 {
     std::size_t i = 0;
     for (; i < a.size() && b[i] != '\0'; ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+        if (UpperASCIIChar(a[i]) != UpperASCIIChar(b[i])) return false;
     return i == a.size() && b[i] == '\0';
 }
 

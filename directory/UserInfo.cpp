@@ -5,47 +5,6 @@ EDirectoryIndexError::EDirectoryIndexError(int index)
 {
 }
 
-namespace {
-inline char UpperChar(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-} // namespace
-
-std::string UpperASCII(std::string_view text)
-{
-    std::string result(text);
-    UpperASCIIInPlace(result);
-    return result;
-}
-
-void UpperASCIIInPlace(std::string& text)
-{
-    for (char& c : text)
-        c = UpperChar(c);
-}
-
-bool SameTextASCII(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (UpperChar(a[i]) != UpperChar(b[i]))
-            return false;
-    return true;
-}
-
-bool ContainsTextASCII(std::string_view text, std::string_view part)
-{
-    if (part.size() > text.size())
-        return false;
-    const char first = UpperChar(part.empty() ? '\0' : part.front());
-    for (std::size_t i = 0; i + part.size() <= text.size(); ++i)
-        if ((part.empty() || UpperChar(text[i]) == first) && SameTextASCII(text.substr(i, part.size()), part))
-            return true;
-    return false;
-}
-
 void TAttributeLines::Add(std::string line)
 {
     FLines.push_back(std::move(line));

@@ -1,6 +1,8 @@
 // One directory entry: an ordered list of "name=value" attribute lines.
 #pragma once
 
+#include "config/AsciiText.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,13 +16,6 @@ public:
     explicit EDirectoryIndexError(int index);
 };
 
-// Raises a-z to A-Z; every other octet is kept. Attribute names and mail
-// addresses are compared this way throughout, never through the C locale.
-std::string UpperASCII(std::string_view text);
-void UpperASCIIInPlace(std::string& text);
-bool SameTextASCII(std::string_view a, std::string_view b);
-// Whether `text` holds `part` at some position, letters a-z matching A-Z.
-bool ContainsTextASCII(std::string_view text, std::string_view part);
 
 // Ordered, owned text lines. Lines are never sorted and duplicates are kept.
 class TAttributeLines {
