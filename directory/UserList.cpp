@@ -13,6 +13,7 @@ int TUserList::Add(std::string name, std::unique_ptr<TUserInfo> entry)
 {
     if (!entry)
         entry = std::make_unique<TUserInfo>();
+    DropSubstringIndex();
     const int index = Count();
     FItems.push_back(TItem{std::move(name), std::move(entry)});
     for (const std::string& line : FItems.back().Entry->Attributes.Lines())
@@ -43,6 +44,7 @@ void TUserList::AppendLine(int index, std::string line)
 {
     if (index < 0 || index >= Count())
         throw EDirectoryIndexError(index);
+    DropSubstringIndex();
     IndexLine(index, line);
     FItems[static_cast<std::size_t>(index)].Entry->Attributes.Add(std::move(line));
 }
@@ -51,6 +53,7 @@ void TUserList::AppendLines(int index, const std::vector<std::string>& lines)
 {
     if (index < 0 || index >= Count())
         throw EDirectoryIndexError(index);
+    DropSubstringIndex();
     for (const std::string& line : lines)
         IndexLine(index, line);
     FItems[static_cast<std::size_t>(index)].Entry->Attributes.AddStrings(lines);
@@ -75,4 +78,18 @@ int TUserList::IndexOfMail(std::string_view address) const
     UpperASCIIInPlace(target);
     const auto it = FMailIndex.find(target);
     return it == FMailIndex.end() ? -1 : it->second;
+}
+
+const TSubstringIndex& TUserList::SubstringIndex() const
+{
+    std::lock_guard<std::mutex> guard(FIndexLock);
+    if (!FSubstringIndex)
+        FSubstringIndex = std::make_unique<TSubstringIndex>(*this);
+    return *FSubstringIndex;
+}
+
+void TUserList::DropSubstringIndex()
+{
+    std::lock_guard<std::mutex> guard(FIndexLock);
+    FSubstringIndex.reset();
 }

@@ -1,9 +1,11 @@
 // The directory: an ordered list of (entry name, entry), never sorted.
 #pragma once
 
+#include "directory/SubstringIndex.h"
 #include "directory/UserInfo.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +33,10 @@ public:
     // raised to upper case in ASCII (no trimming); -1 when none has.
     int IndexOfMail(std::string_view address) const;
 
+    // Built on first use after the last change. Valid until the next Add or
+    // AppendLine(s); under the process-wide list the read lock keeps it so.
+    const TSubstringIndex& SubstringIndex() const;
+
 private:
     struct TItem {
         std::string Name;
@@ -43,4 +49,11 @@ private:
     // only appended and lines only added, so an index can only grow: keeping
     // the maximum per key gives the same answer as the full scan.
     std::unordered_map<std::string, int> FMailIndex;
+
+    void DropSubstringIndex();
+    // FIndexLock guards FSubstringIndex: several searches may ask for it at
+    // once under the shared read lock. A change drops it, and changes happen
+    // only under the exclusive write lock, so no reader still holds it then.
+    mutable std::mutex FIndexLock;
+    mutable std::unique_ptr<TSubstringIndex> FSubstringIndex;
 };

@@ -2,6 +2,7 @@
 
 #include "directory/LdapUtil.h"
 #include "ldap/Filter.h"
+#include "ldap/FilterPlan.h"
 
 #include <string_view>
 #include <unordered_set>
@@ -54,7 +55,8 @@ void AddEntryMessage(const TASNList& request, TASNList& answer, const std::strin
     }
 }
 
-void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options)
+void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options,
+                  TSearchScan scan)
 {
     const TASNNode& operation = request.Items(0).Children.Items(1);
     TASNList answer;
@@ -65,16 +67,28 @@ void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TO
         // Mail values already sent, upper-cased: one entry per value, regardless of case.
         std::unordered_set<std::string> seen;
         const int count = list ? list->Count() : 0;
-        for (int i = 0; i < count; ++i) {
+        const auto consider = [&](int i) {
             const TUserInfo& entry = list->Objects(i);
-            if (!MatchFilter(operation.Children.Items(6), entry)) continue;
+            if (!MatchFilter(operation.Children.Items(6), entry)) return;
             std::string mail = UpperASCII(entry.ValueOf("mail"));
-            if (seen.count(mail) != 0) continue;
+            if (seen.count(mail) != 0) return;
             // Read afresh for every entry about to be sent; 0 or less means no limit.
             const int maxResults = options.GetValue("MaxResults").AsInteger();
-            if (maxResults > 0 && seen.size() >= static_cast<std::size_t>(maxResults)) continue;
+            if (maxResults > 0 && seen.size() >= static_cast<std::size_t>(maxResults)) return;
             AddEntryMessage(request, answer, list->Names(i), entry);
             seen.insert(std::move(mail));
+        };
+        // Skipping entries is only safe when the filter can't raise on any of
+        // them; otherwise the full walk raises where it always has.
+        const bool indexed = scan == TSearchScan::Indexed && count > 0 && operation.Children.Count() > 6 &&
+                             FilterIsWellFormed(operation.Children.Items(6));
+        TFilterCandidates candidates;
+        if (indexed)
+            candidates = FilterCandidates(operation.Children.Items(6), list->SubstringIndex());
+        if (!indexed || candidates.All) {
+            for (int i = 0; i < count; ++i) consider(i);
+        } else {
+            for (const std::uint32_t i : candidates.Entries) consider(static_cast<int>(i));
         }
     }
     AddSearchResultDone(request, answer);
