@@ -4,6 +4,8 @@
 #include "config/ProfileFile.h"
 #include "config/VESKAOptions.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,39 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TTempDir {
-public:
-    TTempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "veska-opt-XXXXXX").string();
-        if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp");
-        FPath = templ;
-    }
-    ~TTempDir()
-    {
-        std::error_code ec;
-        fs::permissions(FPath, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(FPath, ec);
-    }
-    std::string File(const std::string& name) const { return (FPath / name).string(); }
-    const fs::path& Path() const { return FPath; }
-
-private:
-    fs::path FPath;
-};
-
 void WriteFile(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 const std::vector<std::pair<std::string, std::string>> kDefaults = {

@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,52 +22,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A program folder of its own for each test; the path ends with "/".
-class TTempDir {
-public:
-    TTempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "veska-mailapi-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        FPath = pattern + "/";
-    }
-    ~TTempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    void Write(const std::string& name, const std::string& content) const
-    {
-        std::ofstream out(FPath + name, std::ios::binary);
-        out << content;
-    }
-    void CopyLibrary(const std::string& fromDir) const
-    {
-        fs::copy_file(fromDir + "API.so", FPath + "API.so");
-    }
-
-private:
-    std::string FPath;
-};
-
-std::string ReadFile(const std::string& path)
+void CopyLibrary(const TTempDir& dir, const std::string& fromDir)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    fs::copy_file(fromDir + "API.so", dir.File("API.so"));
 }
 
 // A program folder holding the fake library and the given fakeapi.txt.
 void MakeFakeFolder(const TTempDir& dir, const std::string& script)
 {
-    dir.CopyLibrary(FAKE_API_DIR);
+    CopyLibrary(dir, FAKE_API_DIR);
     dir.Write("fakeapi.txt", script);
 }
 
@@ -153,7 +118,7 @@ TEST(MailApiOpen, UnloadableLibraryFails)
 TEST(MailApiOpen, LibraryMissingANameFails)
 {
     TTempDir dir;
-    dir.CopyLibrary(FAKE_API_MISSING_DIR);
+    CopyLibrary(dir, FAKE_API_MISSING_DIR);
     dir.Write("fakeapi.txt", "domain\texample.com\n");
     TMailApi api;
     EXPECT_FALSE(api.Open(dir.Path()));
@@ -468,7 +433,7 @@ class SqliteApiTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        FDir.CopyLibrary(SQLITE_API_DIR);
+        CopyLibrary(FDir, SQLITE_API_DIR);
         MakeMailDb(FDir, {Schema(), Sample()});
         ASSERT_TRUE(FApi.Open(FDir.Path())) << FApi.LastError();
     }
@@ -524,7 +489,7 @@ TEST_F(SqliteApiTest, ReopenedAtEveryStart)
 TEST(SqliteApi, MissingDatabaseFailsInit)
 {
     TTempDir dir;
-    dir.CopyLibrary(SQLITE_API_DIR);
+    CopyLibrary(dir, SQLITE_API_DIR);
     TMailApi api;
     EXPECT_FALSE(api.Open(dir.Path()));
     // Read-only: the failed open must not leave an empty database behind.
@@ -534,7 +499,7 @@ TEST(SqliteApi, MissingDatabaseFailsInit)
 TEST(SqliteApi, DatabaseWithoutTheSchemaFailsInit)
 {
     TTempDir dir;
-    dir.CopyLibrary(SQLITE_API_DIR);
+    CopyLibrary(dir, SQLITE_API_DIR);
     MakeMailDb(dir, {"CREATE TABLE domains(id INTEGER PRIMARY KEY, name TEXT);"
                      "CREATE TABLE users(id INTEGER PRIMARY KEY, domain_id INTEGER);"});
     TMailApi api;
@@ -544,7 +509,7 @@ TEST(SqliteApi, DatabaseWithoutTheSchemaFailsInit)
 TEST(SqliteApi, NotADatabaseFailsInit)
 {
     TTempDir dir;
-    dir.CopyLibrary(SQLITE_API_DIR);
+    CopyLibrary(dir, SQLITE_API_DIR);
     dir.Write("mail.db", std::string(4096, 'z'));
     TMailApi api;
     EXPECT_FALSE(api.Open(dir.Path()));
@@ -560,7 +525,7 @@ class SqliteStateTest : public testing::TestWithParam<StateCase> {};
 TEST_P(SqliteStateTest, StateKeepsItsThirtyTwoBits)
 {
     TTempDir dir;
-    dir.CopyLibrary(SQLITE_API_DIR);
+    CopyLibrary(dir, SQLITE_API_DIR);
     MakeMailDb(dir, {Schema(),
                      "INSERT INTO domains VALUES (1, 'example.com');"
                      "INSERT INTO users (domain_id, state, hidden, name, mailboxes)"
@@ -586,7 +551,7 @@ TEST(SqliteApi, LongTextsAreCutToWholeMailboxes)
         boxes += (i ? ";" : "") + std::string("box") + std::to_string(i);
     const std::string name(3000, 'N');
     TTempDir dir;
-    dir.CopyLibrary(SQLITE_API_DIR);
+    CopyLibrary(dir, SQLITE_API_DIR);
     MakeMailDb(dir, {Schema(),
                      "INSERT INTO domains VALUES (1, 'example.com');"
                      "INSERT INTO users (domain_id, name, mailboxes) VALUES (1, '"
@@ -619,7 +584,7 @@ protected:
 
     void SetUp() override
     {
-        FDir.CopyLibrary(SQLITE_API_DIR);
+        CopyLibrary(FDir, SQLITE_API_DIR);
         MakeMailDb(FDir, {Schema(), Sample()});
         FHandle = dlopen((FDir.Path() + "API.so").c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(FHandle, nullptr) << dlerror();

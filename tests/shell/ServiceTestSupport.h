@@ -4,6 +4,7 @@
 
 #include "directory/LdapUtil.h"
 #include "shell/MainForm.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -29,34 +30,14 @@ namespace servicetest {
 namespace fs = std::filesystem;
 
 // A temporary program folder; Path() ends with "/".
-class TProgramDir {
+class TProgramDir : public TTempDir {
 public:
-    TProgramDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "veska-service-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        FPath = pattern + "/";
-    }
-    ~TProgramDir()
-    {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    TProgramDir(const TProgramDir&) = delete;
-    TProgramDir& operator=(const TProgramDir&) = delete;
+    TProgramDir() : TTempDir("veska-service") {}
 
-    const std::string& Path() const { return FPath; }
-    std::string File(const std::string& name) const { return FPath + name; }
-    void Write(const std::string& name, const std::string& content) const
-    {
-        std::ofstream out(FPath + name, std::ios::binary | std::ios::trunc);
-        out << content;
-        if (!out) throw std::runtime_error("cannot write " + name);
-    }
     // The fake mail library of the build, driven by fakeapi.txt in this folder.
     void InstallFakeApi(const std::string& fakeApiTxt) const
     {
-        fs::copy_file(std::string(FAKE_API_DIR) + "API.so", FPath + "API.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(std::string(FAKE_API_DIR) + "API.so", File("API.so"), fs::copy_options::overwrite_existing);
         Write("fakeapi.txt", fakeApiTxt);
     }
     // "[OPTIONS]" and the given lines.
@@ -67,17 +48,7 @@ public:
         Write("VESKA.INI", text);
     }
 
-private:
-    std::string FPath;
 };
-
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Records every presenter call; thread-safe, as connection threads log too.
 class TRecordingPresenter : public IMainFormPresenter {

@@ -2,6 +2,7 @@
 // concurrent events.
 #include "config/LogFile.h"
 #include "shell/MainForm.h"
+#include "support/TestFiles.h"
 #include "support/Wire.h"
 
 #include <gtest/gtest.h>
@@ -18,51 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class TTempDir {
-public:
-    TTempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "veska-log-XXXXXX").string();
-        if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp");
-        FPath = templ;
-    }
-    ~TTempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(FPath, ec);
-    }
-    std::string File(const std::string& name) const { return (FPath / name).string(); }
-
-private:
-    fs::path FPath;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// File lines without their CR LF; fails the test on a line not ended by CR LF.
-std::vector<std::string> FileLines(const std::string& path)
-{
-    const std::string text = ReadFile(path);
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "line without CR LF: " << text.substr(pos);
-            break;
-        }
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return lines;
-}
 
 const std::regex kWindowLine(R"((.*) (0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01]) (0[1-9]|1[0-2]):[0-5]\d (AM|PM))");
 const std::regex kFileLine(
@@ -183,7 +139,7 @@ TEST_P(FileSwitches, FileGetsOnlyTheEnabledEvents)
     CloseLogFile();
 
     std::vector<std::string> messages;
-    for (const std::string& line : FileLines(path)) messages.push_back(MessageOf(line, kFileLine));
+    for (const std::string& line : CrLfLines(path)) messages.push_back(MessageOf(line, kFileLine));
     EXPECT_EQ(messages, c.Expected);
     // The window shows every event whatever the switches.
     EXPECT_EQ(form.WindowLog().Lines.size(), 6u);
@@ -222,7 +178,7 @@ TEST_F(EventLog, LevelSixOnlyByLogErrorsAndUnknownLevelsNever)
     options.WriteLog(7, "level 7");
     options.WriteLog(255, "level 255");
     std::vector<std::string> messages;
-    for (const std::string& line : FileLines(path)) messages.push_back(MessageOf(line, kFileLine));
+    for (const std::string& line : CrLfLines(path)) messages.push_back(MessageOf(line, kFileLine));
     EXPECT_EQ(messages, std::vector<std::string>{"error B"});
 }
 
@@ -258,7 +214,7 @@ TEST_F(EventLog, FileCreatedWhenMissingThenAppendedAcrossOpenAndClose)
     CloseLogFile();  // a second close does nothing
 
     std::vector<std::string> messages;
-    for (const std::string& line : FileLines(path)) messages.push_back(MessageOf(line, kFileLine));
+    for (const std::string& line : CrLfLines(path)) messages.push_back(MessageOf(line, kFileLine));
     EXPECT_EQ(messages, (std::vector<std::string>{"Service started", "Service stopped", "Service started"}));
 }
 
@@ -331,7 +287,7 @@ TEST_F(EventLog, EventsFromEightThreadsStayWholeAndInOneOrder)
     CloseLogFile();
 
     std::vector<std::string> fileMessages;
-    for (const std::string& line : FileLines(path)) fileMessages.push_back(MessageOf(line, kFileLine));
+    for (const std::string& line : CrLfLines(path)) fileMessages.push_back(MessageOf(line, kFileLine));
     ASSERT_EQ(fileMessages.size(), static_cast<std::size_t>(kThreads * kEach));
 
     // Each thread's events appear once each, in the order it raised them.
@@ -387,7 +343,7 @@ TEST_F(EventLog, ConnectAndDisconnectOfARealClient)
     EXPECT_EQ(MessageOf(log.Lines[0], kWindowLine), "Connect...127.0.0.1");
     EXPECT_EQ(MessageOf(log.Lines[1], kWindowLine), "Disconnect...");
     std::vector<std::string> messages;
-    for (const std::string& line : FileLines(path)) messages.push_back(MessageOf(line, kFileLine));
+    for (const std::string& line : CrLfLines(path)) messages.push_back(MessageOf(line, kFileLine));
     EXPECT_EQ(messages, (std::vector<std::string>{"Connect...127.0.0.1", "Disconnect..."}));
 }
 

@@ -31,22 +31,12 @@ int Count(const std::vector<std::string>& list, const std::string& item)
     return static_cast<int>(std::count(list.begin(), list.end(), item));
 }
 
-// Lines of VESKA.LOG without their time (" mm/dd/yy hh:mm:ss AM", 21 characters) and CR LF.
+// Lines of VESKA.LOG without their time (" mm/dd/yy hh:mm:ss AM", 21 characters).
 std::vector<std::string> LogFileMessages(const std::string& path)
 {
-    const std::string text = ReadFile(path);
     std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "line without CR LF";
-            break;
-        }
-        const std::string line = text.substr(pos, end - pos);
+    for (const std::string& line : CrLfLines(path))
         lines.push_back(line.size() >= 21 ? line.substr(0, line.size() - 21) : "<short: " + line + ">");
-        pos = end + 2;
-    }
     return lines;
 }
 
