@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -424,6 +425,42 @@ TEST_F(SearchIndexTest, ConcurrentSearchesShareOneIndex)
     for (std::thread& t : threads) t.join();
     for (const std::string& g : got) EXPECT_EQ(g, expected);
     EXPECT_EQ(AnswerNames(expected).size(), 111u);  // 19, 190..199, 1900..1999
+}
+
+TEST_F(SearchIndexTest, SearchesDuringChangesSeeWholeStates)
+{
+    ReplaceUserList(MakeList({{"A", {"cn=alpha", "mail=a"}}}));
+    Options.SetValue("MaxResults", TValue(0));
+    constexpr int kAdds = 300;
+    TASNList request;
+    const TF filter = Sub("cn", {Any("zulu")});
+    MakeRequest(request, &filter);
+    std::atomic<bool> done{false};
+    std::vector<std::string> failures(3);
+    std::vector<std::thread> searchers;
+    for (std::size_t t = 0; t < failures.size(); ++t)
+        searchers.emplace_back([&, t] {
+            std::size_t last = 0;
+            while (!done.load()) {
+                TCaptureConnection connection;
+                SearchAnswer(connection, request, Options);
+                const std::vector<std::string> names = AnswerNames("wrote " + ToHex(connection.Written.at(0)));
+                // Every added entry matches, so an answer is Z0..Zk, never shorter than before.
+                for (std::size_t i = 0; i < names.size(); ++i)
+                    if (names[i] != "Z" + std::to_string(i)) failures[t] = "gap at " + std::to_string(i);
+                if (names.size() < last) failures[t] = "went back";
+                last = names.size();
+            }
+        });
+    for (int k = 0; k < kAdds; ++k) {
+        TUserListWriteLock list;
+        list->Add("Z" + std::to_string(k),
+                  std::make_unique<TUserInfo>(std::vector<std::string>{"cn=Zulu" + std::to_string(k), "mail=z" + std::to_string(k)}));
+    }
+    done = true;
+    for (std::thread& t : searchers) t.join();
+    for (const std::string& f : failures) EXPECT_EQ(f, "");
+    EXPECT_EQ(AnswerNames(Both(filter)).size(), static_cast<std::size_t>(kAdds));
 }
 
 // ---------------------------------------------------------------- differential
