@@ -9,40 +9,22 @@
 
 namespace {
 
-constexpr int kAnd = 0xA0;
-constexpr int kOr = 0xA1;
-constexpr int kNot = 0xA2;
-constexpr int kSubstrings = 0xA4;
-constexpr int kInitial = 0x80;
-constexpr int kAny = 0x81;
-constexpr int kFinal = 0x82;
-
-// The attribute type exactly as MatchFilter trims it.
-std::string_view TrimControls(std::string_view text)
-{
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
-        text.remove_suffix(1);
-    return text;
-}
-
 // MatchFilter counts the top filter as depth 1 and raises past kMaxFilterDepth.
 bool WellFormed(const TASNNode& filter, int depth)
 {
     if (depth > kMaxFilterDepth)
         return false;
     switch (filter.Tag) {
-    case kAnd:
-    case kOr:
+    case kFilterAnd:
+    case kFilterOr:
         for (int i = 0; i < filter.Children.Count(); ++i)
             if (!WellFormed(filter.Children.Items(i), depth + 1))
                 return false;
         return true;
-    case kNot:
+    case kFilterNot:
         // Later children are never looked at.
         return filter.Children.Count() >= 1 && WellFormed(filter.Children.Items(0), depth + 1);
-    case kSubstrings:
+    case kFilterSubstrings:
         return filter.Children.Count() >= 2;
     default:
         return true;
@@ -73,17 +55,17 @@ void UniteInto(TFilterCandidates& into, std::vector<std::uint32_t>&& more)
 
 TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TSubstringIndex& index)
 {
-    const std::string_view type = TrimControls(filter.Children.Items(0).Value);
+    const std::string_view type = SubstringsAttributeType(filter);
     const TASNList& parts = filter.Children.Items(1).Children;
     // Parts are alternatives, so the entries of any one of them may match.
     TFilterCandidates result;
     for (int i = 0; i < parts.Count(); ++i) {
         const TASNNode& part = parts.Items(i);
-        if (part.Tag != kInitial && part.Tag != kAny && part.Tag != kFinal)
+        if (part.Tag != kPartInitial && part.Tag != kPartAny && part.Tag != kPartFinal)
             continue;
         // An empty any part never matches; an empty initial or final part
         // matches every entry, even one without the attribute.
-        if (part.Value.empty() && part.Tag == kAny)
+        if (part.Value.empty() && part.Tag == kPartAny)
             continue;
         if (part.Value.size() < TSubstringIndex::kWindow)
             return AllEntries();
@@ -97,7 +79,7 @@ TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& inde
     if (depth > kMaxFilterDepth)
         return AllEntries();
     switch (filter.Tag) {
-    case kAnd: {
+    case kFilterAnd: {
         TFilterCandidates result = AllEntries();
         for (int i = 0; i < filter.Children.Count(); ++i) {
             TFilterCandidates child = Candidates(filter.Children.Items(i), index, depth + 1);
@@ -116,7 +98,7 @@ TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& inde
         }
         return result;
     }
-    case kOr: {
+    case kFilterOr: {
         TFilterCandidates result;
         for (int i = 0; i < filter.Children.Count(); ++i) {
             TFilterCandidates child = Candidates(filter.Children.Items(i), index, depth + 1);
@@ -126,11 +108,11 @@ TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& inde
         }
         return result;
     }
-    case kNot:
+    case kFilterNot:
         // Entries outside the child's candidates fail the child, so not
         // matches them: nothing to narrow.
         return AllEntries();
-    case kSubstrings:
+    case kFilterSubstrings:
         if (filter.Children.Count() < 2)
             return AllEntries();
         return SubstringsCandidates(filter, index);
