@@ -4,6 +4,7 @@
 #include "directory/LdapUtil.h"
 #include "ldap/Filter.h"
 #include "ldap/Search.h"
+#include "support/SearchFixtures.h"
 #include "support/Wire.h"
 
 #include <gtest/gtest.h>
@@ -15,31 +16,6 @@ using wire::ToHex;
 #include <vector>
 
 namespace {
-
-// Only Write is used by the search.
-class TCaptureConnection : public ILdapConnection {
-public:
-    std::string ReadAll() override { return {}; }
-    void Write(std::string_view data) override { Written.emplace_back(data); }
-    std::string PeerIP() const override { return "127.0.0.1"; }
-    std::string& Pending() override { return FPending; }
-    std::vector<std::string> Written;
-
-private:
-    std::string FPending;
-};
-
-struct TEntry {
-    std::string Name;
-    std::vector<std::string> Lines;
-};
-
-void SetDirectory(const std::vector<TEntry>& entries)
-{
-    auto list = std::make_unique<TUserList>();
-    for (const TEntry& e : entries) list->Add(e.Name, std::make_unique<TUserInfo>(e.Lines));
-    ReplaceUserList(std::move(list));
-}
 
 // A SearchRequest as a client encodes it, with the filter's bytes spliced in
 // verbatim; `children` below 8 drops the trailing elements of the operation.

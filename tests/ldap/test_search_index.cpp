@@ -6,6 +6,7 @@
 #include "ldap/Filter.h"
 #include "ldap/FilterPlan.h"
 #include "ldap/Search.h"
+#include "support/SearchFixtures.h"
 #include "support/Wire.h"
 
 #include <gtest/gtest.h>
@@ -23,30 +24,6 @@ using wire::Hex;
 using wire::ToHex;
 
 namespace {
-
-class TCaptureConnection : public ILdapConnection {
-public:
-    std::string ReadAll() override { return {}; }
-    void Write(std::string_view data) override { Written.emplace_back(data); }
-    std::string PeerIP() const override { return "127.0.0.1"; }
-    std::string& Pending() override { return FPending; }
-    std::vector<std::string> Written;
-
-private:
-    std::string FPending;
-};
-
-struct TEntry {
-    std::string Name;
-    std::vector<std::string> Lines;
-};
-
-std::unique_ptr<TUserList> MakeList(const std::vector<TEntry>& entries)
-{
-    auto list = std::make_unique<TUserList>();
-    for (const TEntry& e : entries) list->Add(e.Name, std::make_unique<TUserInfo>(e.Lines));
-    return list;
-}
 
 // Sorted indices of the entries whose value for name contains part, by the
 // same rule a substrings filter uses.

@@ -5,6 +5,7 @@
 
 #include "config/LogFile.h"
 #include "ldap/LDAPASN.h"
+#include "support/SearchFixtures.h"
 #include "support/Wire.h"
 
 #include <gtest/gtest.h>
@@ -101,18 +102,6 @@ std::vector<std::string> EntryNames(const std::vector<std::string>& answer)
     return names;
 }
 
-struct TStoreEntry {
-    std::string Name;
-    std::vector<std::string> Lines;
-};
-
-void SetDirectory(const std::vector<TStoreEntry>& entries)
-{
-    auto list = std::make_unique<TUserList>();
-    for (const TStoreEntry& e : entries) list->Add(e.Name, std::make_unique<TUserInfo>(e.Lines));
-    ReplaceUserList(std::move(list));
-}
-
 class SearchWire : public ::testing::Test {
 protected:
     void SetUp() override
@@ -196,7 +185,7 @@ class Limit : public SearchWire, public ::testing::WithParamInterface<TLimitCase
 
 TEST_P(Limit, MaxResultsCutsInStoreOrder)
 {
-    std::vector<TStoreEntry> store;
+    std::vector<TEntry> store;
     for (int i = 0; i < 60; ++i) {
         const std::string n = std::to_string(i);
         store.push_back({"User " + n, {"cn=User " + n, "mail=u" + n + "@x"}});
@@ -221,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(MaxResults, Limit,
 
 struct TDistinctCase {
     const char* Label;
-    std::vector<TStoreEntry> Store;
+    std::vector<TEntry> Store;
     std::vector<std::string> Sent;
 };
 

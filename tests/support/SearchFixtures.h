@@ -1,0 +1,38 @@
+// Directories and a write-capturing connection for search tests.
+#pragma once
+
+#include "directory/LdapUtil.h"
+#include "ldap/Dispatch.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Records what a handler writes; a read finds the peer closed.
+class TCaptureConnection : public ILdapConnection {
+public:
+    std::string ReadAll() override { return {}; }
+    void Write(std::string_view data) override { Written.emplace_back(data); }
+    std::string PeerIP() const override { return "127.0.0.1"; }
+    std::string& Pending() override { return FPending; }
+    std::vector<std::string> Written;
+
+private:
+    std::string FPending;
+};
+
+struct TEntry {
+    std::string Name;
+    std::vector<std::string> Lines;
+};
+
+inline std::unique_ptr<TUserList> MakeList(const std::vector<TEntry>& entries)
+{
+    auto list = std::make_unique<TUserList>();
+    for (const TEntry& e : entries) list->Add(e.Name, std::make_unique<TUserInfo>(e.Lines));
+    return list;
+}
+
+// Makes these entries the process-wide directory.
+inline void SetDirectory(const std::vector<TEntry>& entries) { ReplaceUserList(MakeList(entries)); }
