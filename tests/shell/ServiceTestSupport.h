@@ -4,6 +4,7 @@
 
 #include "directory/LdapUtil.h"
 #include "shell/MainForm.h"
+#include "support/SearchFixtures.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -128,18 +129,6 @@ private:
 };
 
 // The directory as (entry name, lines), in store order; empty when absent.
-struct TEntry {
-    std::string Name;
-    std::vector<std::string> Lines;
-    bool operator==(const TEntry&) const = default;
-};
-
-inline std::ostream& operator<<(std::ostream& out, const TEntry& entry)
-{
-    out << "{" << entry.Name << ":";
-    for (const std::string& line : entry.Lines) out << " [" << line << "]";
-    return out << "}";
-}
 
 inline std::vector<TEntry> Directory()
 {

@@ -5,6 +5,7 @@
 #include "ldap/Dispatch.h"
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,10 +23,19 @@ private:
     std::string FPending;
 };
 
+// One directory entry as (entry name, lines).
 struct TEntry {
     std::string Name;
     std::vector<std::string> Lines;
+    bool operator==(const TEntry&) const = default;
 };
+
+inline std::ostream& operator<<(std::ostream& out, const TEntry& entry)
+{
+    out << "{" << entry.Name << ":";
+    for (const std::string& line : entry.Lines) out << " [" << line << "]";
+    return out << "}";
+}
 
 inline std::unique_ptr<TUserList> MakeList(const std::vector<TEntry>& entries)
 {
