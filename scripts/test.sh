@@ -10,8 +10,19 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
 
-# A short fuzzing run of the message handler, where clang is at hand.
-if command -v clang++ >/dev/null 2>&1 && [ -d tests/fuzz ] && ls tests/fuzz/*.cpp >/dev/null 2>&1; then
+# A short fuzzing run of the message handler, where clang and its libFuzzer
+# runtime are at hand.
+fuzzer_available() {
+  command -v clang++ >/dev/null 2>&1 || return 1
+  local probe
+  probe=$(mktemp -d)
+  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' > "$probe/p.cpp"
+  clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/dev/null 2>&1
+  local rc=$?
+  rm -rf "$probe"
+  return $rc
+}
+if fuzzer_available && ls tests/fuzz/*.cpp >/dev/null 2>&1; then
   fuzz=build-fuzz
   CC=clang CXX=clang++ cmake -S . -B "$fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVESKA_FUZZ=ON -DVESKA_TESTS=OFF >/dev/null
@@ -24,4 +35,6 @@ if command -v clang++ >/dev/null 2>&1 && [ -d tests/fuzz ] && ls tests/fuzz/*.cp
     "$f" -max_total_time=30 -max_len=4096 "$corpus" 2>&1 | tail -n 3
     rm -rf "$corpus"
   done
+else
+  echo "clang with libFuzzer not installed: fuzzing skipped"
 fi
