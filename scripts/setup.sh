@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs every Debian package the build, the tests and the demo need: the
+# union of scripts/packages/*.list (one package a line, # starts a comment).
 # Idempotent: apt is only asked when something is missing.
 set -euo pipefail
-packages=(
-  build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3
-  ldap-utils python3 python3-ldap3
-)
+cd "$(dirname "$0")"
+mapfile -t packages < <(cat packages/*.list | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,40 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything under AddressSanitizer + UndefinedBehaviorSanitizer and runs every test.
+# Installs what is missing, then runs every test stage in order
+# (scripts/stages/NN-*.sh); the first stage that fails stops the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-build=build-test
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVESKA_SANITIZE=ON >/dev/null
-cmake --build "$build" -j"$(nproc)"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
-
-# A short fuzzing run of the message handler, where clang and its libFuzzer
-# runtime are at hand.
-fuzzer_available() {
-  command -v clang++ >/dev/null 2>&1 || return 1
-  local probe
-  probe=$(mktemp -d)
-  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' > "$probe/p.cpp"
-  clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" >/dev/null 2>&1
-  local rc=$?
-  rm -rf "$probe"
-  return $rc
-}
-if fuzzer_available && ls tests/fuzz/*.cpp >/dev/null 2>&1; then
-  fuzz=build-fuzz
-  CC=clang CXX=clang++ cmake -S . -B "$fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVESKA_FUZZ=ON -DVESKA_TESTS=OFF >/dev/null
-  cmake --build "$fuzz" -j"$(nproc)"
-  for f in "$fuzz"/tests/fuzz/fuzz_*; do
-    [ -x "$f" ] || continue
-    corpus=$(mktemp -d)
-    cp tests/fuzz/corpus/* "$corpus"/ 2>/dev/null || true
-    echo "fuzzing $(basename "$f") for 30 s"
-    "$f" -max_total_time=30 -max_len=4096 "$corpus" 2>&1 | tail -n 3
-    rm -rf "$corpus"
-  done
-else
-  echo "clang with libFuzzer not installed: fuzzing skipped"
-fi
+for stage in scripts/stages/[0-9][0-9]-*.sh; do
+  echo "=== $(basename "$stage" .sh)"
+  start=$SECONDS
+  bash "$stage"
+  echo "=== $(basename "$stage" .sh) passed in $((SECONDS - start)) s"
+done
