@@ -4,9 +4,22 @@
 #include "ldap/Framing.h"
 #include "ldap/LDAPASN.h"
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+
+// An answer produced piece by piece, so that a connection whose client reads
+// slowly never holds a whole large answer in memory.
+class IAnswerSource {
+public:
+    virtual ~IAnswerSource() = default;
+    // Appends the next encoded messages to out, stopping once out has grown by
+    // at least `budget` octets or the answer is complete (a message is never
+    // split). Returns false once the whole answer has been appended.
+    virtual bool Next(std::string& out, std::size_t budget) = 0;
+};
 
 // What a handler needs of a connection.
 class ILdapConnection {
@@ -19,6 +32,16 @@ public:
     virtual std::string PeerIP() const = 0;
     // Bytes received but not yet handled (the framer's buffer).
     virtual std::string& Pending() = 0;
+    // Sends an answer as the client takes it. This default encodes it whole and
+    // sends it with one Write; a connection with its own output queue pulls the
+    // pieces as the socket drains.
+    virtual void WriteAnswer(std::unique_ptr<IAnswerSource> answer)
+    {
+        std::string out;
+        while (answer->Next(out, static_cast<std::size_t>(-1))) {
+        }
+        Write(out);
+    }
 };
 
 // The search branch plugs in here (tag 0x63).
