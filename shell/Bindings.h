@@ -1,7 +1,7 @@
 // Turns the stored list of interface addresses into listener bindings.
 #pragma once
 
-#include "shell/TcpServer.h"
+#include "listener/TcpServer.h"
 
 #include <string>
 

@@ -7,7 +7,7 @@
 #include "config/VESKAOptions.h"
 #include "directory/LoadUsers.h"
 #include "shell/Statistics.h"
-#include "shell/TcpServer.h"
+#include "listener/TcpServer.h"
 #include "shell/WindowLog.h"
 
 #include <atomic>

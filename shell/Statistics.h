@@ -1,7 +1,7 @@
 // The six statistics panels and the status text of the main window.
 #pragma once
 
-#include "shell/TcpServer.h"
+#include "listener/TcpServer.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ldap/Dispatch.h"
-#include "shell/TcpServer.h"
+#include "listener/TcpServer.h"
 
 #include <cstddef>
 #include <string>

@@ -1,4 +1,4 @@
-#include "shell/TcpServer.h"
+#include "listener/TcpServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
