@@ -22,14 +22,14 @@ TVESKAOptions::TVESKAOptions()
 
 bool TVESKAOptions::LogEnabled(uint8_t level) const
 {
-    if (!GetValue("LogSelected").AsBoolean()) return false;
+    if (!LogSelected()) return false;
     switch (level) {
     case 1:
-    case 2: return GetValue("LogService").AsBoolean();
+    case 2: return LogService();
     case 3:
-    case 4: return GetValue("LogSession").AsBoolean();
-    case 5: return GetValue("LogRequests").AsBoolean();
-    case 6: return GetValue("LogErrors").AsBoolean();
+    case 4: return LogSession();
+    case 5: return LogRequests();
+    case 6: return LogErrors();
     default: return false;
     }
 }
@@ -45,3 +45,18 @@ void TVESKAOptions::WriteLog(uint8_t level, const std::string& message, const TL
     if (!LogFileOpen() || !LogEnabled(level)) return;
     WriteLogLine(message + " " + FileTimeText(at));
 }
+
+int32_t TVESKAOptions::StartOpt() const { return GetValue("StartOpt").AsInteger(); }
+int32_t TVESKAOptions::DefaultPort() const { return GetValue("DefaultPort").AsInteger(); }
+std::string TVESKAOptions::ExtFile() const { return GetValue("ExtFile").AsString(); }
+bool TVESKAOptions::LogNone() const { return GetValue("LogNone").AsBoolean(); }
+bool TVESKAOptions::LogSelected() const { return GetValue("LogSelected").AsBoolean(); }
+bool TVESKAOptions::LogService() const { return GetValue("LogService").AsBoolean(); }
+bool TVESKAOptions::LogRequests() const { return GetValue("LogRequests").AsBoolean(); }
+bool TVESKAOptions::LogErrors() const { return GetValue("LogErrors").AsBoolean(); }
+bool TVESKAOptions::LogSession() const { return GetValue("LogSession").AsBoolean(); }
+bool TVESKAOptions::BindAll() const { return GetValue("BindAll").AsBoolean(); }
+bool TVESKAOptions::BindSelected() const { return GetValue("BindSelected").AsBoolean(); }
+std::string TVESKAOptions::IntSelected() const { return GetValue("IntSelected").AsString(); }
+bool TVESKAOptions::StartMin() const { return GetValue("StartMin").AsBoolean(); }
+int32_t TVESKAOptions::MaxResults() const { return GetValue("MaxResults").AsInteger(); }

@@ -22,4 +22,20 @@ public:
     // Whether an event of that level goes to the file under the current
     // switches (the file's open state aside).
     bool LogEnabled(uint8_t level) const;
+
+    // Typed reads of the keys, for call sites; each reads the current value.
+    int32_t StartOpt() const;
+    int32_t DefaultPort() const;
+    std::string ExtFile() const;
+    bool LogNone() const;
+    bool LogSelected() const;
+    bool LogService() const;
+    bool LogRequests() const;
+    bool LogErrors() const;
+    bool LogSession() const;
+    bool BindAll() const;
+    bool BindSelected() const;
+    std::string IntSelected() const;
+    bool StartMin() const;
+    int32_t MaxResults() const;
 };

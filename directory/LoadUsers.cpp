@@ -19,7 +19,7 @@ void AddMailServerUsers(ILoadUsersHost& host, TMailApi& api, TUserList& list)
     for (int d = 0; d < domainCount; ++d) {
         host.SetDomainCount(++domains);
         const std::string domain = api.GetDomainName(d);
-        host.LogEvent(0, "Loading domain " + domain);
+        host.LogEvent(TEventKind::DirectoryLoading, "Loading domain " + domain);
         const int userCount = api.GetUserCount(domain);
         for (int u = 0; u < userCount; ++u) {
             if (api.LoadUser(domain, u) <= 0) continue;

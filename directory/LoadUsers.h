@@ -2,6 +2,8 @@
 // LDIF file, at every service start.
 #pragma once
 
+#include "config/EventKind.h"
+
 #include <cstdint>
 #include <string>
 
@@ -9,7 +11,7 @@
 class ILoadUsersHost {
 public:
     virtual ~ILoadUsersHost() = default;
-    virtual void LogEvent(uint8_t level, const std::string& message) = 0;
+    virtual void LogEvent(TEventKind kind, const std::string& message) = 0;
     virtual void MessageBox(const std::string& text) = 0;
     virtual void SetDomainCount(int32_t count) = 0;
     virtual void SetUserCount(int32_t count) = 0;

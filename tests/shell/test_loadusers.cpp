@@ -18,9 +18,9 @@ namespace {
 // What LoadUsers reported, in order.
 class TRecordingHost : public ILoadUsersHost {
 public:
-    void LogEvent(uint8_t level, const std::string& message) override
+    void LogEvent(TEventKind kind, const std::string& message) override
     {
-        Calls.push_back("log " + std::to_string(level) + " " + message);
+        Calls.push_back("log " + std::to_string(EventLevel(kind)) + " " + message);
     }
     void MessageBox(const std::string& text) override { Calls.push_back("box " + text); }
     void SetDomainCount(int32_t count) override
@@ -286,10 +286,10 @@ TEST_F(FormLoadUsers, LoadingDomainInTheWindowNeverInTheFile)
     const std::string file = ReadFile(Dir.File("VESKA.LOG"));
     EXPECT_NE(file.find("Service started"), std::string::npos);
     EXPECT_EQ(file.find("Loading domain"), std::string::npos);
-    EXPECT_EQ(Form.DomainCount.load(), 2);
-    EXPECT_EQ(Form.UserCount.load(), 1);
-    EXPECT_EQ(Form.Statistics().StatDomains, "2");
-    EXPECT_EQ(Form.Statistics().StatUsers, "1");
+    EXPECT_EQ(TMainFormProbe::DomainCount(Form).load(), 2);
+    EXPECT_EQ(TMainFormProbe::UserCount(Form).load(), 1);
+    EXPECT_EQ(Panels(Form).StatDomains, "2");
+    EXPECT_EQ(Panels(Form).StatUsers, "1");
 }
 
 TEST_F(FormLoadUsers, SecondStartRebuildsAndDropsImportedEntries)
@@ -301,26 +301,26 @@ TEST_F(FormLoadUsers, SecondStartRebuildsAndDropsImportedEntries)
     Form.StartService();
     Form.Import(Dir.File("import.ldif"));
     ASSERT_EQ(Directory().size(), 2u);
-    EXPECT_EQ(Form.UserCount.load(), 1) << "an import leaves the counters alone";
+    EXPECT_EQ(TMainFormProbe::UserCount(Form).load(), 1) << "an import leaves the counters alone";
     // The library changed meanwhile: the rebuild sees that too.
     Dir.InstallFakeApi("domain\tdom\n" + User("Ann", "ann") + User("Bo", "bo"));
     Form.StopService();
     Form.StartService();
     EXPECT_EQ(Directory(), (std::vector<TEntry>{{"Ann", {"cn=Ann", "mail=ann@dom"}}, {"Bo", {"cn=Bo", "mail=bo@dom"}}}));
-    EXPECT_EQ(Form.UserCount.load(), 2);
+    EXPECT_EQ(TMainFormProbe::UserCount(Form).load(), 2);
 }
 
 TEST_F(FormLoadUsers, ApiFailureLeavesZeroCountersAndAMessage)
 {
     Dir.WriteIni({"DefaultPort=0", "BindSelected=Yes", "IntSelected=127.0.0.1"});
     Form.FormCreate();
-    Form.DomainCount = 9;
-    Form.UserCount = 9;
+    TMainFormProbe::DomainCount(Form) = 9;
+    TMainFormProbe::UserCount(Form) = 9;
     Form.StartService();
     EXPECT_EQ(Presenter.Messages(), std::vector<std::string>{"Cannot open API"});
-    EXPECT_EQ(Form.DomainCount.load(), 0);
-    EXPECT_EQ(Form.UserCount.load(), 0);
-    EXPECT_TRUE(Form.Srv.Active());
+    EXPECT_EQ(TMainFormProbe::DomainCount(Form).load(), 0);
+    EXPECT_EQ(TMainFormProbe::UserCount(Form).load(), 0);
+    EXPECT_TRUE(Form.Listener().Active());
 }
 
 TEST_F(FormLoadUsers, ExportWritesTheDirectory)
