@@ -18,10 +18,10 @@ void WriteLine(std::FILE* stream, const std::string& text)
 
 TConsolePresenter::TConsolePresenter(std::FILE* lines, std::FILE* messages) : FLines(lines), FMessages(messages) {}
 
-void TConsolePresenter::MessageBox(const std::string& text)
+void TConsolePresenter::ErrorRaised(const TServiceError& error)
 {
     std::lock_guard lock(FLock);
-    WriteLine(FMessages, text);
+    WriteLine(FMessages, error.Text);
 }
 
 void TConsolePresenter::LogLineAdded(const std::string& line)

@@ -1,25 +1,23 @@
-// The headless presenter of the main form: window-log lines on one stream,
-// message boxes on another.
+// The headless view of the service: window-log lines on one stream, the
+// texts of errors to show on another.
 #pragma once
 
-#include "shell/MainForm.h"
+#include "shell/ServiceObserver.h"
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 
-class TConsolePresenter final : public IMainFormPresenter {
+class TConsolePresenter final : public IServiceObserver {
 public:
     // Neither stream is owned.
     TConsolePresenter(std::FILE* lines, std::FILE* messages);
 
-    void MessageBox(const std::string& text) override;
-    void Caption(const std::string&) override {}
+    // The fixed text on one line.
+    void ErrorRaised(const TServiceError& error) override;
     // One line per event, flushed at once.
     void LogLineAdded(const std::string& line) override;
-    void StatisticsChanged() override {}
-    void StatusChanged() override {}
-    void Close() override { FClosed = true; }
+    void CloseRequested() override { FClosed = true; }
 
     // Whether the form asked to end the program.
     bool Closed() const { return FClosed; }

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -34,48 +35,77 @@ std::string FolderOf(const std::string& path)
 
 } // namespace
 
-TMainForm::TMainForm(IMainFormPresenter* presenter)
-    : FPresenter(presenter), Options(std::make_unique<TVESKAOptions>())
+TMainForm::TMainForm(IServiceObserver* observer) : FOptions(std::make_unique<TVESKAOptions>())
 {
-    Srv.OnConnect = [this](TConnection& connection) { SrvConnect(connection); };
-    Srv.OnExecute = [this](TConnection& connection) { SrvExecute(connection); };
-    Srv.OnDisconnect = [this](TConnection& connection) { SrvDisconnect(connection); };
+    if (observer) FObservers.push_back(observer);
+    FSrv.OnConnect = [this](TConnection& connection) { SrvConnect(connection); };
+    FSrv.OnExecute = [this](TConnection& connection) { SrvExecute(connection); };
+    FSrv.OnDisconnect = [this](TConnection& connection) { SrvDisconnect(connection); };
     SetExecutablePath(RunningExecutable());
 }
 
 TMainForm::~TMainForm() = default;
 
-void TMainForm::LogEvent(uint8_t level, const std::string& message)
+void TMainForm::AddObserver(IServiceObserver* observer)
+{
+    if (!observer) return;
+    std::lock_guard lock(FObserverLock);
+    if (std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end()) FObservers.push_back(observer);
+}
+
+void TMainForm::RemoveObserver(IServiceObserver* observer)
+{
+    std::lock_guard lock(FObserverLock);
+    FObservers.erase(std::remove(FObservers.begin(), FObservers.end(), observer), FObservers.end());
+}
+
+template <typename Call>
+void TMainForm::Notify(Call&& call) const
+{
+    std::lock_guard lock(FObserverLock);
+    for (IServiceObserver* observer : FObservers) call(*observer);
+}
+
+void TMainForm::LogEvent(TEventKind kind, const std::string& message)
 {
     std::lock_guard lock(FLogLock);
     const std::string line = WindowLogLine(message, LocalTimeNow());
     FWindowLog.Add(line);
-    if (FPresenter) FPresenter->LogLineAdded(line);
-    Options->WriteLog(level, message);
+    Notify([&](IServiceObserver& o) { o.LogLineAdded(line); });
+    FOptions->WriteLog(EventLevel(kind), message);
 }
 
-TWindowLogSnapshot TMainForm::WindowLog() const
+TServiceSnapshot TMainForm::Snapshot() const
 {
-    std::lock_guard lock(FLogLock);
-    return FWindowLog.Snapshot();
+    TServiceSnapshot snapshot;
+    snapshot.Running = FSrv.Active();
+    {
+        std::lock_guard lock(FStatLock);
+        snapshot.Statistics = FStatistics;
+    }
+    {
+        std::lock_guard lock(FLogLock);
+        snapshot.Log = FWindowLog.Snapshot();
+    }
+    return snapshot;
 }
 
 void TMainForm::UpdateStatistics()
 {
     {
         std::lock_guard lock(FStatLock);
-        FillStatistics(FStatistics, RequestCount.load(), DomainCount.load(), UserCount.load(), Srv);
+        RefreshStatistics(FStatistics, FRequestCount.load(), FDomainCount.load(), FUserCount.load(), FSrv);
     }
-    if (FPresenter) FPresenter->StatisticsChanged();
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
 }
 
 void TMainForm::SetStartTime(const TLocalTime& at)
 {
     {
         std::lock_guard lock(FStatLock);
-        FStatistics.StatStart = StartTimeText(at);
+        FStatistics.StartedAt = at;
     }
-    if (FPresenter) FPresenter->StatisticsChanged();
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
 }
 
 void TMainForm::SetStatusText(const std::string& text)
@@ -84,25 +114,27 @@ void TMainForm::SetStatusText(const std::string& text)
         std::lock_guard lock(FStatLock);
         FStatistics.Status = text;
     }
-    if (FPresenter) FPresenter->StatusChanged();
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Status); });
 }
 
-TStatisticsSnapshot TMainForm::Statistics() const
+void TMainForm::RaiseError(const TServiceError& error)
 {
-    std::lock_guard lock(FStatLock);
-    return FStatistics;
+    Notify([&](IServiceObserver& o) { o.ErrorRaised(error); });
 }
 
-void TMainForm::SrvConnect(TConnection& connection) { LogEvent(3, "Connect..." + connection.PeerIP()); }
+void TMainForm::SrvConnect(TConnection& connection)
+{
+    LogEvent(TEventKind::SessionBegin, "Connect..." + connection.PeerIP());
+}
 
-void TMainForm::SrvDisconnect(TConnection&) { LogEvent(4, "Disconnect..."); }
+void TMainForm::SrvDisconnect(TConnection&) { LogEvent(TEventKind::SessionEnd, "Disconnect..."); }
 
 void TMainForm::SrvExecute(TConnection& connection)
 {
     SrvExecuteMessage(connection, [this](ILdapConnection& client, const TASNList& request) {
-        ++RequestCount;
-        LogEvent(5, "Search Request " + client.PeerIP());
-        SearchAnswer(client, request, *Options);
+        ++FRequestCount;
+        LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
+        SearchAnswer(client, request, *FOptions);
         UpdateStatistics();
     });
 }
@@ -130,26 +162,28 @@ std::string TMainForm::CaptionText() const
 
 TInitOutcome TMainForm::FormCreate()
 {
-    if (FPresenter) FPresenter->Caption(CaptionText());
+    const std::string caption = CaptionText();
+    Notify([&](IServiceObserver& o) { o.CaptionChanged(caption); });
     return InitService();
 }
 
 TInitOutcome TMainForm::InitService()
 {
     FreeUserList();
+    const std::string settingsPath = FProgramDir + "VESKA.INI";
     try {
-        Options->LoadFromFile(FProgramDir + "VESKA.INI");
+        FOptions->LoadFromFile(settingsPath);
     } catch (const std::exception& e) {
-        MessageBox(e.what());
+        RaiseError({e.what(), settingsPath});
         return TInitOutcome::SettingsError;
     }
-    Srv.SetDefaultPort(Options->GetValue("DefaultPort").AsInteger());
-    if (!AlwaysStart && Options->GetValue("StartOpt").AsInteger() == 2) return TInitOutcome::Stopped;
+    FSrv.SetDefaultPort(FOptions->DefaultPort());
+    if (!FAlwaysStart && FOptions->StartOpt() == 2) return TInitOutcome::Stopped;
     try {
         StartService();
-    } catch (const std::exception&) {
-        MessageBox("Cannot start on specified port!");
-        if (FPresenter) FPresenter->Close();
+    } catch (const std::exception& e) {
+        RaiseError({"Cannot start on specified port!", e.what()});
+        Notify([](IServiceObserver& o) { o.CloseRequested(); });
         return TInitOutcome::StartFailed;
     }
     return TInitOutcome::Started;
@@ -157,39 +191,39 @@ TInitOutcome TMainForm::InitService()
 
 void TMainForm::StartService()
 {
-    if (Srv.Active()) return;
+    if (FSrv.Active()) return;
     // An error here (the external file) leaves the listener inactive.
     LoadUsers();
-    if (Options->GetValue("BindSelected").AsBoolean())
-        SetBindings(Srv, Options->GetValue("IntSelected").AsString());
+    if (FOptions->BindSelected())
+        SetBindings(FSrv, FOptions->IntSelected());
     else
-        Srv.ClearBindings();
+        FSrv.ClearBindings();
     // A bind error leaves the service stopped, with the directory rebuilt but
     // status, counter, start time and log file as they were.
-    Srv.SetActive(true);
+    FSrv.SetActive(true);
     SetStatusText("Started");
-    RequestCount = 0;
+    FRequestCount = 0;
     SetStartTime(LocalTimeNow());
     UpdateStatistics();
     // A log file that cannot be opened leaves the service running, unannounced.
-    if (Options->GetValue("LogSelected").AsBoolean()) OpenLogFile(FProgramDir + "VESKA.LOG");
-    LogEvent(1, "Service started");
+    if (FOptions->LogSelected()) OpenLogFile(FProgramDir + "VESKA.LOG");
+    LogEvent(TEventKind::ServiceStart, "Service started");
 }
 
 void TMainForm::StopService()
 {
-    if (!Srv.Active()) return;
+    if (!FSrv.Active()) return;
     // Connection threads log their disconnects meanwhile; a timeout propagates
     // and the service still counts as running.
-    Srv.SetActive(false);
-    LogEvent(2, "Service stopped");
+    FSrv.SetActive(false);
+    LogEvent(TEventKind::ServiceStop, "Service stopped");
     SetStatusText("Stopped");
     if (LogFileOpen()) CloseLogFile();
 }
 
 void TMainForm::RestartService()
 {
-    if (!Srv.Active()) return;
+    if (!FSrv.Active()) return;
     StopService();
     StartService();
 }
@@ -200,16 +234,19 @@ void TMainForm::FormDestroy()
     FreeUserList();
 }
 
-void TMainForm::LoadUsers()
-{
-    ::LoadUsers(*this, FProgramDir, Options->GetValue("ExtFile").AsString());
-}
+void TMainForm::LoadUsers() { ::LoadUsers(*this, FProgramDir, FOptions->ExtFile()); }
 
-void TMainForm::MessageBox(const std::string& text)
-{
-    if (FPresenter) FPresenter->MessageBox(text);
-}
+void TMainForm::MessageBox(const std::string& text) { RaiseError({text, ""}); }
 
 void TMainForm::Import(const std::string& path) { ImportLDIF(path); }
 
 void TMainForm::Export(const std::string& path) { ExportLDIF(path); }
+
+void TMainForm::SaveSettings() { FOptions->SaveToFile(FProgramDir + "VESKA.INI"); }
+
+void TMainForm::ApplyNewSettings(const std::function<void()>& afterSave)
+{
+    SaveSettings();
+    if (afterSave) afterSave();
+    RestartService();
+}

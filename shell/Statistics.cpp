@@ -2,6 +2,21 @@
 
 #include "ldap/LDAPASN.h"
 
+TStatisticsTexts StatisticsTexts(const TStatistics& statistics)
+{
+    TStatisticsTexts texts;
+    if (statistics.StartedAt) texts.StatStart = StartTimeText(*statistics.StartedAt);
+    if (statistics.Refreshed) {
+        texts.StatRequests = std::to_string(statistics.Requests);
+        texts.StatDomains = std::to_string(statistics.Domains);
+        texts.StatUsers = std::to_string(statistics.Users);
+        texts.StatBinding = statistics.Binding;
+        texts.StatPort = std::to_string(statistics.Port);
+    }
+    texts.Status = statistics.Status;
+    return texts;
+}
+
 std::string BindingText(const TTCPServer& server)
 {
     const int count = server.BindingCount();
@@ -16,12 +31,13 @@ std::string BindingText(const TTCPServer& server)
     return address == "0.0.0.0" ? "All" : address;
 }
 
-void FillStatistics(TStatisticsSnapshot& panels, int32_t requests, int32_t domains, int32_t users,
-                    const TTCPServer& server)
+void RefreshStatistics(TStatistics& statistics, int32_t requests, int32_t domains, int32_t users,
+                       const TTCPServer& server)
 {
-    panels.StatDomains = std::to_string(domains);
-    panels.StatUsers = std::to_string(users);
-    panels.StatRequests = std::to_string(requests);
-    panels.StatBinding = BindingText(server);
-    panels.StatPort = std::to_string(server.DefaultPort());
+    statistics.Refreshed = true;
+    statistics.Requests = requests;
+    statistics.Domains = domains;
+    statistics.Users = users;
+    statistics.Binding = BindingText(server);
+    statistics.Port = server.DefaultPort();
 }

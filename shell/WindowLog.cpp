@@ -4,6 +4,7 @@ void TWindowLog::Add(std::string line)
 {
     while (FLines.size() >= kMaxLines) FLines.pop_front();
     FLines.push_back(std::move(line));
+    ++FAdded;
 }
 
 TWindowLogSnapshot TWindowLog::Snapshot() const
@@ -11,6 +12,7 @@ TWindowLogSnapshot TWindowLog::Snapshot() const
     TWindowLogSnapshot s;
     s.Lines.assign(FLines.begin(), FLines.end());
     s.ItemIndex = ItemIndex();
+    s.Added = FAdded;
     return s;
 }
 

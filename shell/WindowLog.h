@@ -5,15 +5,18 @@
 #include "config/DateTimeText.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
 
-// What a presenter shows: a copy of the lines and the selected index (-1 when
-// there is none).
+// What a view shows: a copy of the lines and the selected index (-1 when
+// there is none). Added counts every line ever added, so a view that already
+// shows some lines knows how many of these are new to it.
 struct TWindowLogSnapshot {
     std::vector<std::string> Lines;
     int ItemIndex = -1;
+    uint64_t Added = 0;
 };
 
 // Not synchronised itself: its owner serialises every use (TMainForm holds its
@@ -30,6 +33,7 @@ public:
 
 private:
     std::deque<std::string> FLines;
+    uint64_t FAdded = 0;
 };
 
 // "<message> mm/dd hh:mm AM".

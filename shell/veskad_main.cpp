@@ -47,7 +47,7 @@ bool ParseArguments(int argc, char** argv, TArguments& args)
 }
 
 // Shown the way the desktop shows an error it does not catch, and the program goes on.
-void ReportError(TConsolePresenter& console, const std::exception& e) { console.MessageBox(e.what()); }
+void ReportError(TConsolePresenter& console, const std::exception& e) { console.ErrorRaised({e.what(), ""}); }
 
 // Stops the service and frees the directory; a stop that times out is
 // reported, and the listener's own teardown then waits for the rest.
@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     TConsolePresenter console(stdout, stderr);
     TMainForm form(&console);
     if (args.HasDir) form.SetProgramDir(args.Dir);
-    form.AlwaysStart = true;
+    form.SetAlwaysStart(true);
 
     const TInitOutcome outcome = form.FormCreate();
     if (outcome == TInitOutcome::SettingsError) return 1;

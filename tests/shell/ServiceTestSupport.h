@@ -4,6 +4,7 @@
 
 #include "directory/LdapUtil.h"
 #include "shell/MainForm.h"
+#include "support/MainFormProbe.h"
 #include "support/SearchFixtures.h"
 #include "support/TestFiles.h"
 
@@ -51,15 +52,15 @@ public:
 
 };
 
-// Records every presenter call; thread-safe, as connection threads log too.
-class TRecordingPresenter : public IMainFormPresenter {
+// Records every observer call; thread-safe, as connection threads log too.
+class TRecordingPresenter : public IServiceObserver {
 public:
-    void MessageBox(const std::string& text) override
+    void ErrorRaised(const TServiceError& error) override
     {
         std::lock_guard lock(FLock);
-        FMessages.push_back(text);
+        FMessages.push_back(error.Text);
     }
-    void Caption(const std::string& text) override
+    void CaptionChanged(const std::string& text) override
     {
         std::lock_guard lock(FLock);
         FCaptions.push_back(text);
@@ -72,9 +73,7 @@ public:
         }
         FChanged.notify_all();
     }
-    void StatisticsChanged() override {}
-    void StatusChanged() override {}
-    void Close() override
+    void CloseRequested() override
     {
         std::lock_guard lock(FLock);
         ++FCloses;

@@ -32,14 +32,11 @@ std::string MessageOf(const std::string& line, const std::regex& format)
 }
 
 // Records the presenter calls; thread-safe as the contract asks.
-class TRecordingPresenter : public IMainFormPresenter {
+class TRecordingPresenter : public IServiceObserver {
 public:
-    void MessageBox(const std::string& text) override { Add(FBoxes, text); }
-    void Caption(const std::string& text) override { Add(FCaptions, text); }
+    void ErrorRaised(const TServiceError& error) override { Add(FBoxes, error.Text); }
+    void CaptionChanged(const std::string& text) override { Add(FCaptions, text); }
     void LogLineAdded(const std::string& line) override { Add(FLines, line); }
-    void StatisticsChanged() override {}
-    void StatusChanged() override {}
-    void Close() override {}
 
     std::vector<std::string> Lines() const
     {
@@ -84,15 +81,15 @@ TEST_F(EventLog, HundredAndFirstEventDropsTheOldestLine)
 {
     TRecordingPresenter presenter;
     TMainForm form(&presenter);
-    EXPECT_EQ(form.WindowLog().ItemIndex, -1);
+    EXPECT_EQ(form.Snapshot().Log.ItemIndex, -1);
     for (int i = 0; i <= 100; ++i) {
-        form.LogEvent(0, "event " + std::to_string(i));
-        const TWindowLogSnapshot log = form.WindowLog();
+        form.LogEvent(TEventKind::DirectoryLoading, "event " + std::to_string(i));
+        const TWindowLogSnapshot log = form.Snapshot().Log;
         ASSERT_EQ(log.Lines.size(), static_cast<std::size_t>(std::min(i + 1, 100)));
         ASSERT_EQ(log.ItemIndex, static_cast<int>(log.Lines.size()) - 1);
         ASSERT_EQ(MessageOf(log.Lines.back(), kWindowLine), "event " + std::to_string(i));
     }
-    const TWindowLogSnapshot log = form.WindowLog();
+    const TWindowLogSnapshot log = form.Snapshot().Log;
     EXPECT_EQ(MessageOf(log.Lines.front(), kWindowLine), "event 1");
     EXPECT_EQ(presenter.Lines().size(), 101u);
     EXPECT_EQ(presenter.Lines().back(), log.Lines.back());
@@ -127,22 +124,22 @@ TEST_P(FileSwitches, FileGetsOnlyTheEnabledEvents)
     const TSwitchCase& c = GetParam();
     const std::string path = FDir.File("VESKA.LOG");
     TMainForm form;
-    Switches(*form.Options, c.Selected, c.Service, c.Session, c.Requests, c.Errors);
+    Switches(form.Settings(), c.Selected, c.Service, c.Session, c.Requests, c.Errors);
     OpenLogFile(path);
     // Every event the system raises, in the order of one short session.
-    form.LogEvent(0, "Loading domain example.com");
-    form.LogEvent(1, "Service started");
-    form.LogEvent(3, "Connect...10.0.0.7");
-    form.LogEvent(5, "Search Request 10.0.0.7");
-    form.LogEvent(4, "Disconnect...");
-    form.LogEvent(2, "Service stopped");
+    form.LogEvent(TEventKind::DirectoryLoading, "Loading domain example.com");
+    form.LogEvent(TEventKind::ServiceStart, "Service started");
+    form.LogEvent(TEventKind::SessionBegin, "Connect...10.0.0.7");
+    form.LogEvent(TEventKind::Request, "Search Request 10.0.0.7");
+    form.LogEvent(TEventKind::SessionEnd, "Disconnect...");
+    form.LogEvent(TEventKind::ServiceStop, "Service stopped");
     CloseLogFile();
 
     std::vector<std::string> messages;
     for (const std::string& line : CrLfLines(path)) messages.push_back(MessageOf(line, kFileLine));
     EXPECT_EQ(messages, c.Expected);
     // The window shows every event whatever the switches.
-    EXPECT_EQ(form.WindowLog().Lines.size(), 6u);
+    EXPECT_EQ(form.Snapshot().Log.Lines.size(), 6u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -186,12 +183,12 @@ TEST_F(EventLog, NothingWrittenWhileTheFileIsClosed)
 {
     const std::string path = FDir.File("VESKA.LOG");
     TMainForm form;
-    Switches(*form.Options, true, true, true, true, true);
-    form.LogEvent(1, "Service started");
+    Switches(form.Settings(), true, true, true, true, true);
+    form.LogEvent(TEventKind::ServiceStart, "Service started");
     EXPECT_FALSE(fs::exists(path));
     OpenLogFile(path);
     CloseLogFile();
-    form.LogEvent(2, "Service stopped");
+    form.LogEvent(TEventKind::ServiceStop, "Service stopped");
     EXPECT_EQ(ReadFile(path), "");
 }
 
@@ -199,17 +196,17 @@ TEST_F(EventLog, FileCreatedWhenMissingThenAppendedAcrossOpenAndClose)
 {
     const std::string path = FDir.File("VESKA.LOG");
     TMainForm form;
-    Switches(*form.Options, true, true, false, false, false);
+    Switches(form.Settings(), true, true, false, false, false);
     EXPECT_FALSE(LogFileOpen());
     OpenLogFile(path);
     EXPECT_TRUE(LogFileOpen());
     EXPECT_TRUE(fs::exists(path));
-    form.LogEvent(1, "Service started");
-    form.LogEvent(2, "Service stopped");
+    form.LogEvent(TEventKind::ServiceStart, "Service started");
+    form.LogEvent(TEventKind::ServiceStop, "Service stopped");
     CloseLogFile();
     EXPECT_FALSE(LogFileOpen());
     OpenLogFile(path);
-    form.LogEvent(1, "Service started");
+    form.LogEvent(TEventKind::ServiceStart, "Service started");
     CloseLogFile();
     CloseLogFile();  // a second close does nothing
 
@@ -248,23 +245,23 @@ TEST_F(EventLog, OpenFailureRaisesAndLeavesTheFlagFalse)
 TEST_F(EventLog, WriteFailureRaisesOutOfLogEventAfterTheWindowLine)
 {
     TMainForm form;
-    Switches(*form.Options, true, true, false, false, false);
+    Switches(form.Settings(), true, true, false, false, false);
     OpenLogFile("/dev/full");
     try {
-        form.LogEvent(1, "Service started");
+        form.LogEvent(TEventKind::ServiceStart, "Service started");
         ADD_FAILURE() << "no error raised";
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.ErrorCode(), ENOSPC);
         EXPECT_STREQ(e.what(), std::strerror(ENOSPC));
     }
-    const TWindowLogSnapshot log = form.WindowLog();
+    const TWindowLogSnapshot log = form.Snapshot().Log;
     ASSERT_EQ(log.Lines.size(), 1u);
     EXPECT_EQ(MessageOf(log.Lines[0], kWindowLine), "Service started");
     EXPECT_TRUE(LogFileOpen());
     // A disabled event does not touch the file and so does not fail.
-    EXPECT_NO_THROW(form.LogEvent(3, "Connect...10.0.0.7"));
+    EXPECT_NO_THROW(form.LogEvent(TEventKind::SessionBegin, "Connect...10.0.0.7"));
     // Nor does the lock stay taken after the failure.
-    EXPECT_EQ(form.WindowLog().Lines.size(), 2u);
+    EXPECT_EQ(form.Snapshot().Log.Lines.size(), 2u);
 }
 
 TEST_F(EventLog, EventsFromEightThreadsStayWholeAndInOneOrder)
@@ -274,14 +271,14 @@ TEST_F(EventLog, EventsFromEightThreadsStayWholeAndInOneOrder)
     const std::string path = FDir.File("VESKA.LOG");
     TRecordingPresenter presenter;
     TMainForm form(&presenter);
-    Switches(*form.Options, true, false, false, true, false);
+    Switches(form.Settings(), true, false, false, true, false);
     OpenLogFile(path);
 
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&form, t] {
             for (int i = 0; i < kEach; ++i)
-                form.LogEvent(5, "Search Request 10.0.0." + std::to_string(t) + " #" + std::to_string(i));
+                form.LogEvent(TEventKind::Request, "Search Request 10.0.0." + std::to_string(t) + " #" + std::to_string(i));
         });
     for (auto& th : threads) th.join();
     CloseLogFile();
@@ -305,7 +302,7 @@ TEST_F(EventLog, EventsFromEightThreadsStayWholeAndInOneOrder)
     for (std::size_t i = 0; i < shown.size(); ++i)
         EXPECT_EQ(MessageOf(shown[i], kWindowLine), fileMessages[i]) << i;
     // ...and the window keeps the last hundred of them.
-    const TWindowLogSnapshot log = form.WindowLog();
+    const TWindowLogSnapshot log = form.Snapshot().Log;
     ASSERT_EQ(log.Lines.size(), 100u);
     for (std::size_t i = 0; i < 100; ++i)
         EXPECT_EQ(MessageOf(log.Lines[i], kWindowLine), fileMessages[fileMessages.size() - 100 + i]) << i;
@@ -315,7 +312,7 @@ TEST_F(EventLog, EventsFromEightThreadsStayWholeAndInOneOrder)
 bool WaitForLines(const TMainForm& form, std::size_t n)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (form.WindowLog().Lines.size() < n) {
+    while (form.Snapshot().Log.Lines.size() < n) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -326,19 +323,19 @@ TEST_F(EventLog, ConnectAndDisconnectOfARealClient)
 {
     const std::string path = FDir.File("VESKA.LOG");
     TMainForm form;
-    Switches(*form.Options, true, false, true, false, false);
+    Switches(form.Settings(), true, false, true, false, false);
     OpenLogFile(path);
-    const int port = wire::StartLdapServer(form.Srv);
+    const int port = wire::StartLdapServer(form.Listener());
     {
         wire::TWireClient client(port);
         ASSERT_TRUE(WaitForLines(form, 1));
         client.Close();
         ASSERT_TRUE(WaitForLines(form, 2));
     }
-    form.Srv.SetActive(false);
+    form.Listener().SetActive(false);
     CloseLogFile();
 
-    const TWindowLogSnapshot log = form.WindowLog();
+    const TWindowLogSnapshot log = form.Snapshot().Log;
     ASSERT_EQ(log.Lines.size(), 2u);
     EXPECT_EQ(MessageOf(log.Lines[0], kWindowLine), "Connect...127.0.0.1");
     EXPECT_EQ(MessageOf(log.Lines[1], kWindowLine), "Disconnect...");
@@ -350,11 +347,11 @@ TEST_F(EventLog, ConnectAndDisconnectOfARealClient)
 TEST_F(EventLog, StoppingWithAClientConnectedLogsItsDisconnect)
 {
     TMainForm form;
-    const int port = wire::StartLdapServer(form.Srv);
+    const int port = wire::StartLdapServer(form.Listener());
     wire::TWireClient client(port);
     ASSERT_TRUE(WaitForLines(form, 1));
-    form.Srv.SetActive(false);
-    const TWindowLogSnapshot log = form.WindowLog();
+    form.Listener().SetActive(false);
+    const TWindowLogSnapshot log = form.Snapshot().Log;
     ASSERT_EQ(log.Lines.size(), 2u);
     EXPECT_EQ(MessageOf(log.Lines[1], kWindowLine), "Disconnect...");
 }

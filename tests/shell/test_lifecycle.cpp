@@ -72,14 +72,14 @@ TEST_P(StartUp, StartOptDecides)
 {
     const TStartOptCase& c = GetParam();
     Dir.WriteIni(c.Ini);
-    Form.AlwaysStart = c.AlwaysStart;
+    Form.SetAlwaysStart(c.AlwaysStart);
     EXPECT_EQ(Form.FormCreate(), c.Outcome);
     const bool started = c.Outcome == TInitOutcome::Started;
-    EXPECT_EQ(Form.Srv.Active(), started);
+    EXPECT_EQ(Form.Listener().Active(), started);
     EXPECT_EQ(Presenter.Closes(), 0);
     const std::vector<std::string> events = Presenter.Events();
     EXPECT_EQ(Count(events, "Service started"), started ? 1 : 0);
-    EXPECT_EQ(Form.Statistics().Status, started ? "Started" : "");
+    EXPECT_EQ(Panels(Form).Status, started ? "Started" : "");
     // Without a library in the folder every start says so.
     EXPECT_EQ(Presenter.Messages(), started ? std::vector<std::string>{"Cannot open API"} : std::vector<std::string>{});
 }
@@ -97,10 +97,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Lifecycle, NoSettingsFileLeavesDefaultsAndStaysStopped)
 {
     EXPECT_EQ(Form.FormCreate(), TInitOutcome::Stopped);
-    EXPECT_FALSE(Form.Srv.Active());
-    EXPECT_EQ(Form.Srv.DefaultPort(), 389);
+    EXPECT_FALSE(Form.Listener().Active());
+    EXPECT_EQ(Form.Listener().DefaultPort(), 389);
     EXPECT_TRUE(Presenter.Messages().empty());
-    EXPECT_EQ(Form.Statistics(), TStatisticsSnapshot{}) << "nothing shown before the first start";
+    EXPECT_EQ(Panels(Form), TStatisticsTexts{}) << "nothing shown before the first start";
 }
 
 TEST_F(Lifecycle, StartUpMarksTheDirectoryAbsent)
@@ -119,8 +119,8 @@ TEST_F(Lifecycle, SettingsThatFailToLoadAreShownAndNothingElseHappens)
     const std::vector<std::string> messages = Presenter.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("12x"), std::string::npos) << messages[0];
-    EXPECT_FALSE(Form.Srv.Active());
-    EXPECT_EQ(Form.Srv.DefaultPort(), 389) << "the port step is skipped";
+    EXPECT_FALSE(Form.Listener().Active());
+    EXPECT_EQ(Form.Listener().DefaultPort(), 389) << "the port step is skipped";
     EXPECT_EQ(Presenter.Closes(), 0);
 }
 
@@ -128,7 +128,7 @@ TEST_F(Lifecycle, PortIsTakenFromTheSettings)
 {
     Dir.WriteIni({"DefaultPort=10389"});
     Form.FormCreate();
-    EXPECT_EQ(Form.Srv.DefaultPort(), 10389);
+    EXPECT_EQ(Form.Listener().DefaultPort(), 10389);
 }
 
 TEST_F(Lifecycle, BusyPortAtAutomaticStartEndsTheProgram)
@@ -139,7 +139,7 @@ TEST_F(Lifecycle, BusyPortAtAutomaticStartEndsTheProgram)
     EXPECT_EQ(Form.FormCreate(), TInitOutcome::StartFailed);
     EXPECT_EQ(Presenter.Messages(), (std::vector<std::string>{"Cannot open API", "Cannot start on specified port!"}));
     EXPECT_EQ(Presenter.Closes(), 1);
-    EXPECT_FALSE(Form.Srv.Active());
+    EXPECT_FALSE(Form.Listener().Active());
     EXPECT_EQ(Count(Presenter.Events(), "Service started"), 0);
 }
 
@@ -203,9 +203,9 @@ TEST_F(Lifecycle, StatisticsAfterAStartOnAllInterfaces)
 {
     Dir.WriteIni({"DefaultPort=0"});
     Form.FormCreate();
-    Form.RequestCount = 5;
+    TMainFormProbe::RequestCount(Form) = 5;
     Form.StartService();
-    const TStatisticsSnapshot stats = Form.Statistics();
+    const TStatisticsTexts stats = Panels(Form);
     EXPECT_EQ(stats.StatBinding, "All");
     EXPECT_EQ(stats.StatPort, "0");
     EXPECT_EQ(stats.StatRequests, "0");
@@ -222,8 +222,8 @@ TEST_F(Lifecycle, StatisticsShowTheLastSelectedAddress)
     Dir.WriteIni({"DefaultPort=0", "BindSelected=Yes", "IntSelected=127.0.0.1,127.0.0.2"});
     Form.FormCreate();
     Form.StartService();
-    EXPECT_EQ(Form.Statistics().StatBinding, "127.0.0.2");
-    EXPECT_EQ(Form.Srv.BindingCount(), 2);
+    EXPECT_EQ(Panels(Form).StatBinding, "127.0.0.2");
+    EXPECT_EQ(Form.Listener().BindingCount(), 2);
 }
 
 TEST_F(Lifecycle, BindSelectedWithAnEmptyListListensEverywhere)
@@ -231,7 +231,7 @@ TEST_F(Lifecycle, BindSelectedWithAnEmptyListListensEverywhere)
     Dir.WriteIni({"DefaultPort=0", "BindSelected=Yes", "IntSelected="});
     Form.FormCreate();
     Form.StartService();
-    EXPECT_EQ(Form.Statistics().StatBinding, "All");
+    EXPECT_EQ(Panels(Form).StatBinding, "All");
 }
 
 TEST_F(Lifecycle, StartWhileRunningAndStopWhileStoppedDoNothing)
@@ -240,18 +240,18 @@ TEST_F(Lifecycle, StartWhileRunningAndStopWhileStoppedDoNothing)
     Form.FormCreate();
     Form.StopService();
     EXPECT_TRUE(Presenter.Events().empty());
-    EXPECT_EQ(Form.Statistics().Status, "");
+    EXPECT_EQ(Panels(Form).Status, "");
 
     Form.StartService();
     const std::vector<std::string> afterStart = Presenter.Events();
-    const TStatisticsSnapshot stats = Form.Statistics();
-    const int port = Form.Srv.Binding(0).Port;
-    Form.RequestCount = 3;
+    const TStatisticsTexts stats = Panels(Form);
+    const int port = Form.Listener().Binding(0).Port;
+    TMainFormProbe::RequestCount(Form) = 3;
     Form.StartService();
     EXPECT_EQ(Presenter.Events(), afterStart);
-    EXPECT_EQ(Form.RequestCount.load(), 3) << "no reset";
-    EXPECT_EQ(Form.Statistics(), stats);
-    EXPECT_EQ(Form.Srv.Binding(0).Port, port) << "no rebind";
+    EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), 3) << "no reset";
+    EXPECT_EQ(Panels(Form), stats);
+    EXPECT_EQ(Form.Listener().Binding(0).Port, port) << "no rebind";
     EXPECT_EQ(Presenter.Messages().size(), 1u) << "no reload";
 
     Form.StopService();
@@ -267,12 +267,12 @@ TEST_F(Lifecycle, StopKeepsThePanelsAndSaysStopped)
     Dir.WriteIni(kLoopback);
     Form.FormCreate();
     Form.StartService();
-    Form.RequestCount = 4;
-    Form.UpdateStatistics();
-    TStatisticsSnapshot expected = Form.Statistics();
+    TMainFormProbe::RequestCount(Form) = 4;
+    TMainFormProbe::UpdateStatistics(Form);
+    TStatisticsTexts expected = Panels(Form);
     Form.StopService();
     expected.Status = "Stopped";
-    EXPECT_EQ(Form.Statistics(), expected);
+    EXPECT_EQ(Panels(Form), expected);
     EXPECT_EQ(expected.StatUsers, "2");
 }
 
@@ -282,26 +282,26 @@ TEST_F(Lifecycle, BusyPortOnALaterStartLeavesEverythingButTheDirectory)
     Dir.WriteIni(With(kLoopback, {"LogSelected=Yes", "LogService=Yes"}));
     Form.FormCreate();
     Form.StartService();
-    Form.RequestCount = 7;
+    TMainFormProbe::RequestCount(Form) = 7;
     Form.StopService();
-    const TStatisticsSnapshot before = Form.Statistics();
+    const TStatisticsTexts before = Panels(Form);
     const std::string logBefore = ReadFile(Dir.File("VESKA.LOG"));
     const std::size_t eventsBefore = Presenter.Events().size();
 
     TBusyPort busy;
-    Form.Srv.SetDefaultPort(busy.Port());
+    Form.Listener().SetDefaultPort(busy.Port());
     Dir.InstallFakeApi("domain\tsecond\nuser\t1\t0\t0\tB\tb\n");
     EXPECT_THROW(Form.StartService(), ESocketError);
 
-    EXPECT_FALSE(Form.Srv.Active());
+    EXPECT_FALSE(Form.Listener().Active());
     EXPECT_EQ(Directory(), (std::vector<TEntry>{{"B", {"cn=B", "mail=b@second"}}})) << "rebuilt all the same";
     const std::vector<std::string> events = Presenter.Events();
     EXPECT_EQ(std::vector<std::string>(events.begin() + static_cast<long>(eventsBefore), events.end()),
               std::vector<std::string>{"Loading domain second"});
-    const TStatisticsSnapshot after = Form.Statistics();
+    const TStatisticsTexts after = Panels(Form);
     EXPECT_EQ(after.Status, "Stopped");
     EXPECT_EQ(after.StatStart, before.StatStart);
-    EXPECT_EQ(Form.RequestCount.load(), 7);
+    EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), 7);
     EXPECT_EQ(after.StatRequests, "7") << "the directory build refreshed the panels with the old count";
     EXPECT_EQ(after.StatUsers, "1");
     EXPECT_FALSE(LogFileOpen());
@@ -314,11 +314,11 @@ TEST_F(Lifecycle, UnreadableExternalFileFailsTheStartBeforeActivation)
     Dir.WriteIni(With(kLoopback, {"ExtFile=" + Dir.File("absent.ldif"), "LogSelected=Yes", "LogService=Yes"}));
     Form.FormCreate();
     EXPECT_ANY_THROW(Form.StartService());
-    EXPECT_FALSE(Form.Srv.Active());
-    EXPECT_EQ(Form.Srv.BindingCount(), 0) << "the bindings step was not reached";
-    EXPECT_EQ(Form.Statistics().Status, "");
-    EXPECT_EQ(Form.Statistics().StatUsers, "") << "no statistics refresh";
-    EXPECT_EQ(Form.DomainCount.load(), 1);
+    EXPECT_FALSE(Form.Listener().Active());
+    EXPECT_EQ(Form.Listener().BindingCount(), 0) << "the bindings step was not reached";
+    EXPECT_EQ(Panels(Form).Status, "");
+    EXPECT_EQ(Panels(Form).StatUsers, "") << "no statistics refresh";
+    EXPECT_EQ(TMainFormProbe::DomainCount(Form).load(), 1);
     EXPECT_EQ(Directory().size(), 1u) << "the entries built before the failure stay";
     EXPECT_EQ(Count(Presenter.Events(), "Service started"), 0);
     EXPECT_FALSE(fs::exists(Dir.File("VESKA.LOG")));
@@ -334,7 +334,7 @@ TEST_F(Lifecycle, LogFileOpenedAtStartAndClosedAtStop)
     Form.StopService();
     EXPECT_FALSE(LogFileOpen());
     // Nothing reaches the file between a stop and the next start.
-    Form.LogEvent(1, "between");
+    Form.LogEvent(TEventKind::ServiceStart, "between");
     Form.StartService();
     Form.StopService();
     EXPECT_EQ(LogFileMessages(Dir.File("VESKA.LOG")),
@@ -356,9 +356,9 @@ TEST_F(Lifecycle, LogFileThatCannotBeOpenedLeavesTheServiceRunningUnannounced)
     Dir.WriteIni(With(kLoopback, {"LogSelected=Yes", "LogService=Yes"}));
     Form.FormCreate();
     EXPECT_THROW(Form.StartService(), EInOutError);
-    EXPECT_TRUE(Form.Srv.Active());
-    EXPECT_EQ(Form.Statistics().Status, "Started");
-    EXPECT_EQ(Form.Statistics().StatRequests, "0");
+    EXPECT_TRUE(Form.Listener().Active());
+    EXPECT_EQ(Panels(Form).Status, "Started");
+    EXPECT_EQ(Panels(Form).StatRequests, "0");
     EXPECT_FALSE(LogFileOpen());
     EXPECT_EQ(Count(Presenter.Events(), "Service started"), 0);
 }
@@ -377,28 +377,28 @@ TEST_F(Lifecycle, RestartRereadsBindingsAndLoggingButNotThePort)
     Dir.WriteIni({"DefaultPort=0", "BindSelected=No"});
     Form.FormCreate();
     Form.StartService();
-    EXPECT_EQ(Form.Statistics().StatBinding, "All");
+    EXPECT_EQ(Panels(Form).StatBinding, "All");
     EXPECT_FALSE(LogFileOpen());
 
-    Form.Options->SetValue("BindSelected", TValue(true));
-    Form.Options->SetValue("IntSelected", TValue(std::string("127.0.0.1")));
-    Form.Options->SetValue("LogSelected", TValue(true));
-    Form.Options->SetValue("LogService", TValue(true));
-    Form.Options->SetValue("DefaultPort", TValue(1));
-    Form.RequestCount = 9;
+    Form.Settings().SetValue("BindSelected", TValue(true));
+    Form.Settings().SetValue("IntSelected", TValue(std::string("127.0.0.1")));
+    Form.Settings().SetValue("LogSelected", TValue(true));
+    Form.Settings().SetValue("LogService", TValue(true));
+    Form.Settings().SetValue("DefaultPort", TValue(1));
+    TMainFormProbe::RequestCount(Form) = 9;
     Form.RestartService();
 
-    EXPECT_TRUE(Form.Srv.Active());
-    EXPECT_EQ(Form.Statistics().StatBinding, "127.0.0.1");
-    EXPECT_EQ(Form.Srv.DefaultPort(), 0);
-    EXPECT_EQ(Form.Statistics().StatPort, "0");
-    EXPECT_EQ(Form.RequestCount.load(), 0);
+    EXPECT_TRUE(Form.Listener().Active());
+    EXPECT_EQ(Panels(Form).StatBinding, "127.0.0.1");
+    EXPECT_EQ(Form.Listener().DefaultPort(), 0);
+    EXPECT_EQ(Panels(Form).StatPort, "0");
+    EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), 0);
     EXPECT_TRUE(LogFileOpen());
     EXPECT_EQ(LogFileMessages(Dir.File("VESKA.LOG")), std::vector<std::string>{"Service started"});
 
     // Logging turned off: the next restart closes the file; the switch is
     // read afresh, so the stop itself is no longer written.
-    Form.Options->SetValue("LogSelected", TValue(false));
+    Form.Settings().SetValue("LogSelected", TValue(false));
     Form.RestartService();
     EXPECT_FALSE(LogFileOpen());
     EXPECT_EQ(LogFileMessages(Dir.File("VESKA.LOG")), std::vector<std::string>{"Service started"});
@@ -409,7 +409,7 @@ TEST_F(Lifecycle, RestartWhileStoppedDoesNothing)
     Dir.WriteIni(kLoopback);
     Form.FormCreate();
     Form.RestartService();
-    EXPECT_FALSE(Form.Srv.Active());
+    EXPECT_FALSE(Form.Listener().Active());
     EXPECT_TRUE(Presenter.Events().empty());
 }
 
@@ -418,7 +418,7 @@ TEST_F(Lifecycle, StopWithAClientConnectedLogsItsDisconnect)
     Dir.WriteIni(kLoopback);
     Form.FormCreate();
     Form.StartService();
-    wire::TWireClient client(Form.Srv.Binding(0).Port);
+    wire::TWireClient client(Form.Listener().Binding(0).Port);
     ASSERT_TRUE(Presenter.WaitForEvent("Connect...127.0.0.1"));
     Form.StopService();
     const std::vector<std::string> events = Presenter.Events();
@@ -439,20 +439,20 @@ TEST_F(Lifecycle, StopThatTimesOutKeepsTheServiceRunning)
     std::condition_variable released;
     bool release = false;
     std::atomic<bool> entered{false};
-    Form.Srv.OnExecute = [&](TConnection&) {
+    Form.Listener().OnExecute = [&](TConnection&) {
         entered = true;
         std::unique_lock hold(lock);
         released.wait(hold, [&] { return release; });
     };
     Form.StartService();
-    wire::TWireClient client(Form.Srv.Binding(0).Port);
+    wire::TWireClient client(Form.Listener().Binding(0).Port);
     for (int i = 0; i < 1000 && !entered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(entered);
 
     EXPECT_THROW(Form.StopService(), ESocketError);
-    EXPECT_TRUE(Form.Srv.Active());
+    EXPECT_TRUE(Form.Listener().Active());
     EXPECT_EQ(Count(Presenter.Events(), "Service stopped"), 0);
-    EXPECT_EQ(Form.Statistics().Status, "Started");
+    EXPECT_EQ(Panels(Form).Status, "Started");
 
     {
         std::lock_guard hold(lock);
@@ -460,7 +460,7 @@ TEST_F(Lifecycle, StopThatTimesOutKeepsTheServiceRunning)
     }
     released.notify_all();
     Form.StopService();
-    EXPECT_FALSE(Form.Srv.Active());
+    EXPECT_FALSE(Form.Listener().Active());
     EXPECT_EQ(Count(Presenter.Events(), "Service stopped"), 1);
 }
 
@@ -471,7 +471,7 @@ TEST_F(Lifecycle, FormDestroyStopsAndFreesTheDirectory)
     ASSERT_EQ(Form.FormCreate(), TInitOutcome::Started);
     EXPECT_FALSE(DirectoryAbsent());
     Form.FormDestroy();
-    EXPECT_FALSE(Form.Srv.Active());
+    EXPECT_FALSE(Form.Listener().Active());
     EXPECT_TRUE(DirectoryAbsent());
     EXPECT_EQ(Presenter.Events().back(), "Service stopped");
 }
@@ -481,7 +481,7 @@ TEST_F(Lifecycle, ServesLdapOnceStarted)
     Dir.WriteIni(kLoopback);
     Form.FormCreate();
     Form.StartService();
-    wire::TWireClient client(Form.Srv.Binding(0).Port);
+    wire::TWireClient client(Form.Listener().Binding(0).Port);
     client.Send(wire::BindRequest(wire::Hex("01")));
     const std::string expected = wire::BindResponse(wire::Hex("01"));
     EXPECT_EQ(wire::ToHex(client.ReadExactly(expected.size())), wire::ToHex(expected));

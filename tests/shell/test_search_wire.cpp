@@ -110,7 +110,7 @@ protected:
         Dir.WriteIni({"DefaultPort=0", "BindSelected=Yes", "IntSelected=127.0.0.1"});
         ASSERT_EQ(Form.FormCreate(), TInitOutcome::Stopped);
         Form.StartService();
-        Port = Form.Srv.Binding(0).Port;
+        Port = Form.Listener().Binding(0).Port;
     }
     void TearDown() override
     {
@@ -191,7 +191,7 @@ TEST_P(Limit, MaxResultsCutsInStoreOrder)
         store.push_back({"User " + n, {"cn=User " + n, "mail=u" + n + "@x"}});
     }
     SetDirectory(store);
-    if (GetParam().Set) Form.Options->SetValue("MaxResults", TValue(GetParam().MaxResults));
+    if (GetParam().Set) Form.Settings().SetValue("MaxResults", TValue(GetParam().MaxResults));
     const std::vector<std::string> answer = Ask(SearchRequest(Hex("03"), Substrings("cn", 0x80, "user")));
     const std::vector<std::string> names = EntryNames(answer);
     ASSERT_EQ(names.size(), GetParam().Entries);
@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SearchWire, MaxResultsCountsOnlyEntriesSent)
 {
     SetDirectory({{"A", {"mail=a"}}, {"A2", {"mail=A"}}, {"B", {"mail=b"}}, {"C", {"mail=c"}}});
-    Form.Options->SetValue("MaxResults", TValue(2));
+    Form.Settings().SetValue("MaxResults", TValue(2));
     EXPECT_EQ(EntryNames(Ask(SearchRequest(Hex("04"), kMatchAll))), (std::vector<std::string>{"A", "B"}));
 }
 
@@ -259,7 +259,7 @@ TEST_F(SearchWire, FewerThanSevenChildrenEndsTheConnectionUnanswered)
     std::string received;
     EXPECT_TRUE(client.PeerClosed(10000, &received));
     EXPECT_EQ(ToHex(received), "");
-    EXPECT_EQ(Form.RequestCount.load(), 1) << "counted before the answer failed";
+    EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), 1) << "counted before the answer failed";
 }
 
 struct TEmptyStoreCase {
@@ -321,20 +321,20 @@ TEST_F(SearchWire, LongMessageIDIsCopied)
 
 TEST_F(SearchWire, EachSearchIsCountedAndLoggedBeforeItsAnswer)
 {
-    Form.Options->SetValue("LogSelected", TValue(true));
-    Form.Options->SetValue("LogRequests", TValue(true));
+    Form.Settings().SetValue("LogSelected", TValue(true));
+    Form.Settings().SetValue("LogRequests", TValue(true));
     Form.StopService();
     Form.StartService();
     // The start rebuilt the directory (empty: no library here).
     SetDirectory({{"A", {"mail=a"}}});
-    Port = Form.Srv.Binding(0).Port;
-    ASSERT_EQ(Form.RequestCount.load(), 0);
+    Port = Form.Listener().Binding(0).Port;
+    ASSERT_EQ(TMainFormProbe::RequestCount(Form).load(), 0);
 
     wire::TWireClient client(Port);
     client.Send(wire::BindRequest(Hex("01")));
     const std::string bind = wire::BindResponse(Hex("01"));
     ASSERT_EQ(client.ReadExactly(bind.size()), bind);
-    EXPECT_EQ(Form.RequestCount.load(), 0) << "a bind is not counted";
+    EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), 0) << "a bind is not counted";
 
     for (int i = 1; i <= 3; ++i) {
         client.Send(SearchRequest(std::string(1, static_cast<char>(i + 1)), kMatchAll));
@@ -342,11 +342,11 @@ TEST_F(SearchWire, EachSearchIsCountedAndLoggedBeforeItsAnswer)
         // The answer was written after the event: it is there already.
         const std::vector<std::string> events = Presenter.Events();
         EXPECT_EQ(static_cast<int>(std::count(events.begin(), events.end(), "Search Request 127.0.0.1")), i);
-        EXPECT_EQ(Form.RequestCount.load(), i);
+        EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), i);
     }
     client.Close();
     ASSERT_TRUE(Presenter.WaitForEvent("Disconnect..."));
-    EXPECT_EQ(Form.Statistics().StatRequests, "3");
+    EXPECT_EQ(Panels(Form).StatRequests, "3");
     const std::string file = ReadFile(Dir.File("VESKA.LOG"));
     std::size_t count = 0;
     for (std::size_t at = file.find("Search Request 127.0.0.1 "); at != std::string::npos;
@@ -372,7 +372,7 @@ TEST_F(SearchWire, ConcurrentSearchesAreAllCounted)
         });
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(complete.load(), kClients * kSearches);
-    EXPECT_EQ(Form.RequestCount.load(), kClients * kSearches);
+    EXPECT_EQ(TMainFormProbe::RequestCount(Form).load(), kClients * kSearches);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Statistics panels and status text of the main form.
 #include "shell/Bindings.h"
 #include "shell/MainForm.h"
+#include "support/MainFormProbe.h"
+#include "support/MainFormProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +11,9 @@
 
 namespace {
 
-class TCountingPresenter : public IMainFormPresenter {
+class TCountingPresenter : public IServiceObserver {
 public:
-    void MessageBox(const std::string&) override {}
-    void Caption(const std::string&) override {}
-    void LogLineAdded(const std::string&) override {}
-    void StatisticsChanged() override { ++Statistics; }
-    void StatusChanged() override { ++Status; }
-    void Close() override {}
+    void StateChanged(TStateChange change) override { ++(change == TStateChange::Statistics ? Statistics : Status); }
     std::atomic<int> Statistics{0};
     std::atomic<int> Status{0};
 };
@@ -24,10 +21,10 @@ public:
 TEST(Statistics, EveryPanelAndTheStatusAreEmptyBeforeAnyStart)
 {
     TMainForm form;
-    EXPECT_EQ(form.Statistics(), TStatisticsSnapshot{});
-    EXPECT_EQ(form.RequestCount.load(), 0);
-    EXPECT_EQ(form.DomainCount.load(), 0);
-    EXPECT_EQ(form.UserCount.load(), 0);
+    EXPECT_EQ(Panels(form), TStatisticsTexts{});
+    EXPECT_EQ(TMainFormProbe::RequestCount(form).load(), 0);
+    EXPECT_EQ(TMainFormProbe::DomainCount(form).load(), 0);
+    EXPECT_EQ(TMainFormProbe::UserCount(form).load(), 0);
 }
 
 struct TBindingCase {
@@ -42,11 +39,11 @@ TEST_P(BindingPanel, ShowsTheLastBinding)
 {
     const TBindingCase& c = GetParam();
     TMainForm form;
-    form.Srv.ClearBindings();
-    for (const std::string& ip : c.Bindings) form.Srv.AddBinding(ip, 389);
-    form.UpdateStatistics();
-    EXPECT_EQ(form.Statistics().StatBinding, c.Shown);
-    EXPECT_EQ(BindingText(form.Srv), c.Shown);
+    form.Listener().ClearBindings();
+    for (const std::string& ip : c.Bindings) form.Listener().AddBinding(ip, 389);
+    TMainFormProbe::UpdateStatistics(form);
+    EXPECT_EQ(Panels(form).StatBinding, c.Shown);
+    EXPECT_EQ(BindingText(form.Listener()), c.Shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,27 +58,27 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Statistics, SetBindingsFromTheSelectedList)
 {
     TMainForm form;
-    SetBindings(form.Srv, "127.0.0.1,192.168.1.5");
-    form.UpdateStatistics();
-    EXPECT_EQ(form.Statistics().StatBinding, "192.168.1.5");
-    SetBindings(form.Srv, "");
-    form.UpdateStatistics();
-    EXPECT_EQ(form.Statistics().StatBinding, "Unknown");
+    SetBindings(form.Listener(), "127.0.0.1,192.168.1.5");
+    TMainFormProbe::UpdateStatistics(form);
+    EXPECT_EQ(Panels(form).StatBinding, "192.168.1.5");
+    SetBindings(form.Listener(), "");
+    TMainFormProbe::UpdateStatistics(form);
+    EXPECT_EQ(Panels(form).StatBinding, "Unknown");
 }
 
 TEST(Statistics, UpdateFillsFivePanelsAndLeavesStartAndStatus)
 {
     TCountingPresenter presenter;
     TMainForm form(&presenter);
-    form.SetStartTime(TLocalTime{2024, 3, 15, 14, 5, 9, 0});
-    form.SetStatusText("Started");
-    form.RequestCount = 7;
-    form.DomainCount = 2;
-    form.UserCount = -1;
-    form.Srv.SetDefaultPort(1389);
-    form.UpdateStatistics();
+    TMainFormProbe::SetStartTime(form, TLocalTime{2024, 3, 15, 14, 5, 9, 0});
+    TMainFormProbe::SetStatusText(form, "Started");
+    TMainFormProbe::RequestCount(form) = 7;
+    TMainFormProbe::DomainCount(form) = 2;
+    TMainFormProbe::UserCount(form) = -1;
+    form.Listener().SetDefaultPort(1389);
+    TMainFormProbe::UpdateStatistics(form);
 
-    TStatisticsSnapshot expected;
+    TStatisticsTexts expected;
     expected.StatStart = "03/15/2024 02:05:09 PM";
     expected.StatRequests = "7";
     expected.StatDomains = "2";
@@ -89,25 +86,25 @@ TEST(Statistics, UpdateFillsFivePanelsAndLeavesStartAndStatus)
     expected.StatBinding = "Unknown";
     expected.StatPort = "1389";
     expected.Status = "Started";
-    EXPECT_EQ(form.Statistics(), expected);
+    EXPECT_EQ(Panels(form), expected);
     EXPECT_EQ(presenter.Statistics.load(), 2);
     EXPECT_EQ(presenter.Status.load(), 1);
 
     // A stop changes the status only; the panels keep their values.
-    form.SetStatusText("Stopped");
+    TMainFormProbe::SetStatusText(form, "Stopped");
     expected.Status = "Stopped";
-    EXPECT_EQ(form.Statistics(), expected);
+    EXPECT_EQ(Panels(form), expected);
 }
 
 TEST(Statistics, PanelsChangeOnlyWhenUpdated)
 {
     TMainForm form;
-    form.UpdateStatistics();
-    form.RequestCount = 5;
-    EXPECT_EQ(form.Statistics().StatRequests, "0");
-    EXPECT_EQ(form.Statistics().StatPort, "389");
-    form.UpdateStatistics();
-    EXPECT_EQ(form.Statistics().StatRequests, "5");
+    TMainFormProbe::UpdateStatistics(form);
+    TMainFormProbe::RequestCount(form) = 5;
+    EXPECT_EQ(Panels(form).StatRequests, "0");
+    EXPECT_EQ(Panels(form).StatPort, "389");
+    TMainFormProbe::UpdateStatistics(form);
+    EXPECT_EQ(Panels(form).StatRequests, "5");
 }
 
 TEST(Statistics, EightThreadsOfTenThousandIncrementsCountExactly)
@@ -121,7 +118,7 @@ TEST(Statistics, EightThreadsOfTenThousandIncrementsCountExactly)
     std::thread watcher([&] {
         long long last = 0;
         while (!stop.load()) {
-            const std::string shown = form.Statistics().StatRequests;
+            const std::string shown = Panels(form).StatRequests;
             if (!shown.empty()) {
                 const long long now = std::stoll(shown);
                 if (now < last) ++wentBack;
@@ -134,16 +131,16 @@ TEST(Statistics, EightThreadsOfTenThousandIncrementsCountExactly)
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([&form] {
             for (int i = 0; i < 10000; ++i) {
-                ++form.RequestCount;
-                if (i % 100 == 0) form.UpdateStatistics();
+                ++TMainFormProbe::RequestCount(form);
+                if (i % 100 == 0) TMainFormProbe::UpdateStatistics(form);
             }
         });
     for (auto& th : threads) th.join();
     stop = true;
     watcher.join();
-    form.UpdateStatistics();
-    EXPECT_EQ(form.RequestCount.load(), 80000);
-    EXPECT_EQ(form.Statistics().StatRequests, "80000");
+    TMainFormProbe::UpdateStatistics(form);
+    EXPECT_EQ(TMainFormProbe::RequestCount(form).load(), 80000);
+    EXPECT_EQ(Panels(form).StatRequests, "80000");
     EXPECT_EQ(wentBack.load(), 0);
     EXPECT_EQ(presenter.Statistics.load(), 8 * 100 + 1);
 }

@@ -277,12 +277,12 @@ TEST(ConsolePresenter, OneLinePerEventOnItsStream)
         TConsolePresenter console(lines, messages);
         console.LogLineAdded("Connect...10.0.0.7 03/15 02:05 PM");
         console.LogLineAdded("Loading domain a\nb\r 03/15 02:05 PM");
-        console.MessageBox("Cannot open API");
-        console.Caption("VESKA 1.1");
-        console.StatisticsChanged();
-        console.StatusChanged();
+        console.ErrorRaised({"Cannot open API", ""});
+        console.CaptionChanged("VESKA 1.1");
+        console.StateChanged(TStateChange::Statistics);
+        console.StateChanged(TStateChange::Status);
         EXPECT_FALSE(console.Closed());
-        console.Close();
+        console.CloseRequested();
         EXPECT_TRUE(console.Closed());
     }
     EXPECT_EQ(Contents(lines), "Connect...10.0.0.7 03/15 02:05 PM\nLoading domain a b  03/15 02:05 PM\n");
