@@ -34,16 +34,16 @@ bool TVESKAOptions::LogEnabled(uint8_t level) const
     }
 }
 
-void TVESKAOptions::WriteLog(uint8_t level, const std::string& message) const
+TLogFileNotice TVESKAOptions::WriteLog(uint8_t level, const std::string& message) const
 {
-    if (!LogFileOpen() || !LogEnabled(level)) return;
-    WriteLog(level, message, LocalTimeNow());
+    if (!LogFileOpen() || !LogEnabled(level)) return {};
+    return WriteLog(level, message, LocalTimeNow());
 }
 
-void TVESKAOptions::WriteLog(uint8_t level, const std::string& message, const TLocalTime& at) const
+TLogFileNotice TVESKAOptions::WriteLog(uint8_t level, const std::string& message, const TLocalTime& at) const
 {
-    if (!LogFileOpen() || !LogEnabled(level)) return;
-    WriteLogLine(message + " " + FileTimeText(at));
+    if (!LogFileOpen() || !LogEnabled(level)) return {};
+    return WriteLogLine(message + " " + FileTimeText(at));
 }
 
 int32_t TVESKAOptions::StartOpt() const { return GetValue("StartOpt").AsInteger(); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "config/DateTimeText.h"
+#include "config/LogFile.h"
 #include "config/Option.h"
 
 #include <cstdint>
@@ -15,9 +16,11 @@ public:
     // Appends "<message> mm/dd/yy hh:mm:ss AM" to the open log file when
     // LogSelected and the level's switch are on (1-2 LogService, 3-4
     // LogSession, 5 LogRequests, 6 LogErrors; level 0 never). The switches are
-    // read afresh for every event. A write failure raises EInOutError.
-    void WriteLog(uint8_t level, const std::string& message) const;
-    void WriteLog(uint8_t level, const std::string& message, const TLocalTime& at) const;
+    // read afresh for every event. Never raises: a file that refuses the line
+    // gives the notice that starts (or ends) a failure episode, which the
+    // caller reports.
+    TLogFileNotice WriteLog(uint8_t level, const std::string& message) const;
+    TLogFileNotice WriteLog(uint8_t level, const std::string& message, const TLocalTime& at) const;
 
     // Whether an event of that level goes to the file under the current
     // switches (the file's open state aside).

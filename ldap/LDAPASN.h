@@ -24,8 +24,12 @@ public:
     EASNDepthError();
 };
 
-// Deeper than any client sends, shallow enough that recursion is harmless.
-inline constexpr int kMaxASNDepth = 64;
+// Counted from the message itself: a filter nested to its own bound of 64
+// sits under two levels of message and has two more below it (a substrings'
+// part list and parts), so the decoder must allow at least 68. Twice the
+// filter bound leaves room for any wrapping, and recursion this deep is still
+// a few kilobytes of stack.
+inline constexpr int kMaxASNDepth = 128;
 
 class TASNNode;
 

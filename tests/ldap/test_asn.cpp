@@ -307,7 +307,7 @@ std::string Repeat(const std::string& unit, int count) {
 
 }  // namespace
 
-TEST(AsnDepth, SixtyFourLevelsDecode) {
+TEST(AsnDepth, LevelsUpToTheBoundDecode) {
     TASNList list;
     ASSERT_NO_THROW(list.Decode(NestedExact(kMaxASNDepth - 1, Hex("04 01 61"))));
     const TASNNode* node = &list.Items(0);
@@ -317,7 +317,7 @@ TEST(AsnDepth, SixtyFourLevelsDecode) {
     ASSERT_NO_THROW(list.Decode(NestedExact(kMaxASNDepth)));
 }
 
-TEST(AsnDepth, SixtyFiveLevelsRaise) {
+TEST(AsnDepth, OneLevelPastTheBoundRaises) {
     TASNList list;
     EXPECT_THROW(list.Decode(NestedExact(kMaxASNDepth, Hex("04 01 61"))), EASNDepthError);
     EXPECT_THROW(list.Decode(NestedExact(kMaxASNDepth + 1)), EASNDepthError);
