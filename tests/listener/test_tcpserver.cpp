@@ -435,6 +435,8 @@ TEST(Lifecycle, StuckHandlerKeepsServerActive) {
     server.SetActive(true);
     const int port = server.Binding(0).Port;
     TWireClient stuck(port);
+    // Execute runs once a whole message is pending.
+    stuck.Send(BindRequest("\x01"));
     ASSERT_TRUE(events.WaitFor("execute", 1));
     EXPECT_THROW(server.SetActive(false), ESocketError);
     EXPECT_TRUE(server.Active());

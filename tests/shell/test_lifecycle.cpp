@@ -448,6 +448,8 @@ TEST_F(Lifecycle, StopThatTimesOutKeepsTheServiceRunning)
     };
     Form.StartService();
     wire::TWireClient client(Form.Listener().Binding(0).Port);
+    // Execute runs once a whole message is pending.
+    client.Send(wire::BindRequest(wire::Hex("01")));
     for (int i = 0; i < 1000 && !entered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(entered);
 

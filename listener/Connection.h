@@ -1,0 +1,78 @@
+// One accepted connection as its handlers see it. It lives on one event-loop
+// thread, which runs its handlers, reads into Pending() and sends what the
+// handlers write as the socket takes it.
+#pragma once
+
+#include "ldap/Dispatch.h"
+#include "listener/OutputQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// Socket failures (bind, listen, read, write) and the deactivation timeout.
+class ESocketError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TConnection final : public ILdapConnection {
+public:
+    // fd: a connected, non-blocking socket, owned from now on. stopFd, when
+    // not -1, becomes readable once the server deactivates.
+    TConnection(int fd, std::string peerIP, TOutputBudget& budget, int stopFd = -1);
+    ~TConnection() override;
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // Execute handlers find a whole message in Pending() and need no read.
+    // This one waits for data (holding the connection's loop meanwhile) and
+    // receives once; "" once the peer has closed or the server deactivates.
+    // Raises ESocketError on a socket error.
+    std::string ReadAll() override;
+    // Queues the octets after everything written before and sends what the
+    // socket takes now; the loop sends the rest. Raises ESocketError once the
+    // connection has failed.
+    void Write(std::string_view data) override;
+    // Pulls the answer's pieces as the socket drains, holding at most the
+    // connection's share of unsent octets.
+    void WriteAnswer(std::unique_ptr<IAnswerSource> answer) override;
+    std::string PeerIP() const override;
+    std::string& Pending() override;
+
+    // Ends the connection soon; safe from any thread.
+    void Disconnect();
+    // False once the peer has closed, a socket error was met or Disconnect ran.
+    bool Connected() const;
+
+    static constexpr std::size_t kReadChunk = 32768;
+
+private:
+    friend class TEventLoop;
+    using TClock = std::chrono::steady_clock;
+
+    // Sends what the socket takes, refilling from a pending answer source;
+    // false on a socket error. Exceptions of the source propagate.
+    bool Flush();
+    // Releases the descriptor at once (the connection has ended).
+    void CloseSocket();
+
+    // FSocketLock guards FSocket against Disconnect from other threads; only
+    // the owning loop thread changes it (closing), so that thread reads it
+    // without the lock.
+    mutable std::mutex FSocketLock;
+    int FSocket;
+    const std::string FPeerIP;
+    const int FStopFd;
+    // The rest is used by the owning loop thread only.
+    std::string FPending;
+    TOutputQueue FOutput;
+    TClock::time_point FLastProgress;  // unsent octets last moved or began waiting
+    bool FLargeAnswer = false;         // a large answer passed since the loop last looked
+    std::atomic<bool> FConnected{true};
+};

@@ -1,0 +1,118 @@
+// One event-loop thread of the listener: it owns a share of the connections
+// and runs their handlers, reads and writes; loop 0 also accepts.
+#pragma once
+
+#include "listener/Connection.h"
+#include "listener/Limits.h"
+#include "listener/OutputQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class TEventLoop;
+
+// What the loops of one activation share. Everything but the atomics and the
+// End* members is set before the loop threads start and only read after.
+struct TServerCore {
+    using TConnectionEvent = std::function<void(TConnection&)>;
+    TConnectionEvent Connect, Execute, Disconnect;
+    std::function<void(const std::string&)> Error;
+    TListenerLimits Limits;  // MaxConnections resolved
+    TOutputBudget Budget;
+    std::vector<std::unique_ptr<TEventLoop>> Loops;
+
+    std::atomic<int> Connections{0};
+    std::atomic<std::uint64_t>* Refused = nullptr;  // the server's counter
+    std::atomic<bool> AcceptPaused{false};
+    std::atomic<bool> BudgetWaiting{false};
+
+    // EndMutex guards LoopsEnded; EndChanged is signalled as each loop ends.
+    std::mutex EndMutex;
+    std::condition_variable EndChanged;
+    int LoopsEnded = 0;
+
+    void Report(const std::string& text) const;
+    // Wakes every loop when answers wait for the total budget and it has room.
+    void BudgetFreed();
+};
+
+class TEventLoop {
+public:
+    // Raises ESocketError when the system gives no epoll or eventfd.
+    TEventLoop(TServerCore& core, int index);
+    ~TEventLoop();  // joins the thread
+    TEventLoop(const TEventLoop&) = delete;
+    TEventLoop& operator=(const TEventLoop&) = delete;
+
+    // Before Start: the listening sockets this loop accepts on (it owns them).
+    void SetListeners(std::vector<int> sockets);
+    void Start();  // raises std::system_error when no thread can be made
+    bool Started() const { return FThread.joinable(); }
+    // Any thread: hands over an accepted socket.
+    void Adopt(int fd, std::string peerIP);
+    // Any thread: end every connection and the thread.
+    void RequestStop();
+    void Wake();
+
+private:
+    struct TWatch;
+    struct TLink;
+    using TClock = std::chrono::steady_clock;
+
+    void Run();
+    void Shutdown();
+    int NextTimeoutMs(TClock::time_point now) const;
+    void OnWake();
+    void AcceptFrom(int listenSocket);
+    void PauseAccept(int error);
+    void ResumeAccept();
+    void AdoptNow(int fd, std::string peerIP);
+    void OnLinkEvent(TLink& link, std::uint32_t events);
+    void Read(TLink& link);
+    void Progress(TLink& link);
+    void Execute(TLink& link, std::size_t frameSize);
+    void Arm(TLink& link, std::uint32_t events);
+    void WaitForBudget(TLink& link);
+    void MakeReady(TLink& link);
+    void End(TLink& link);
+    void RunReady();
+    void Sweep(TClock::time_point now);
+
+    TServerCore& FCore;
+    const int FIndex;
+    int FEpoll = -1;
+    int FWakeFd = -1;
+    int FStopFd = -1;  // readable from RequestStop on; never drained
+    std::thread FThread;
+
+    // FMailLock guards FMail and FMailClosed (filled by the accepting loop).
+    std::mutex FMailLock;
+    std::vector<std::pair<int, std::string>> FMail;
+    bool FMailClosed = false;
+
+    // The rest belongs to the loop thread.
+    std::unique_ptr<TWatch> FWakeWatch, FStopWatch;
+    std::vector<std::unique_ptr<TWatch>> FListeners;
+    bool FListening = false;
+    bool FPauseReported = false;
+    bool FRefusing = false;
+    TClock::time_point FPausedAt;
+    std::size_t FNextLoop = 0;
+    std::vector<std::unique_ptr<TLink>> FLinks;
+    std::vector<TLink*> FReady;       // whole messages waiting their turn
+    std::vector<TLink*> FBudgetWait;  // waiting for the total budget
+    std::vector<std::unique_ptr<TLink>> FEnded;  // freed after the events in hand
+    std::vector<char> FReadBuffer;
+    TClock::time_point FNextSweep;
+    bool FTrimWanted = false;
+    bool FStopping = false;
+};
