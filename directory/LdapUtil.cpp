@@ -1,56 +1,75 @@
 #include "directory/LdapUtil.h"
 
+#include <atomic>
+
 namespace {
 
 // The directory and its guards.
 //
-// UserList is written only under GListLock held exclusively (TUserListWriteLock)
-// and read only under it held shared (TUserListReadLock); the pointer itself is
-// guarded the same way. A writer first takes GTurnstile, and every reader passes
-// through GTurnstile before asking for the shared lock: once an Import waits,
-// new searches queue behind it instead of starving it, and the searches
-// already running finish first. A search thus sees the whole list before or
-// after an Import, never halfway.
-std::mutex GTurnstile;
-std::shared_mutex GListLock;
-std::unique_ptr<TUserList> UserList; // guarded by GListLock
+// GPublished holds the current state. A published TUserList is never changed
+// again: readers copy the pointer (an atomic shared_ptr load, no lock of ours)
+// and read their copy for as long as they like. Writers take GWriterTurn, copy
+// the published state, change the copy and store it into GPublished, so a
+// search sees the whole state before or after a change, never halfway. Old
+// states die with their last reader.
+std::mutex GWriterTurn;
+std::atomic<std::shared_ptr<const TUserList>> GPublished; // written under GWriterTurn
 
-std::shared_lock<std::shared_mutex> LockShared()
+void Publish(std::unique_ptr<TUserList> list)
 {
-    { std::lock_guard<std::mutex> pass(GTurnstile); }
-    return std::shared_lock<std::shared_mutex>(GListLock);
+    std::shared_ptr<const TUserList> next;
+    if (list) {
+        list->Seal();
+        next = std::shared_ptr<const TUserList>(std::move(list));
+    }
+    std::shared_ptr<const TUserList> old = GPublished.exchange(std::move(next));
+    // A large old state is freed here, outside every lock, unless a search still holds it.
+    old.reset();
 }
 
 } // namespace
 
+TUserListSnapshot CurrentUserList()
+{
+    return GPublished.load(std::memory_order_acquire);
+}
+
 TUserListReadLock::TUserListReadLock()
-    : FLock(LockShared()), FList(UserList.get())
+    : FList(CurrentUserList())
 {
 }
 
 TUserListWriteLock::TUserListWriteLock(bool createWhenAbsent)
-    : FTurnstile(GTurnstile), FLock(GListLock), FList(nullptr)
+    : FTurn(GWriterTurn)
 {
-    if (!UserList && createWhenAbsent)
-        UserList = std::make_unique<TUserList>();
-    FList = UserList.get();
+    const TUserListSnapshot current = CurrentUserList();
+    if (current)
+        FList = current->Clone();
+    else if (createWhenAbsent) {
+        FList = std::make_unique<TUserList>();
+        FChanged = true;
+    }
+}
+
+TUserListWriteLock::~TUserListWriteLock()
+{
+    // An unchanged copy need not be published (nor sealed again).
+    if (FChanged || (FList && FList->Changed()))
+        Publish(std::move(FList));
 }
 
 void TUserListWriteLock::Reset(std::unique_ptr<TUserList> list)
 {
-    UserList = std::move(list);
-    FList = UserList.get();
+    FList = std::move(list);
+    FChanged = true;
 }
 
 void ReplaceUserList(std::unique_ptr<TUserList> list)
 {
-    std::unique_ptr<TUserList> old;
-    {
-        TUserListWriteLock lock;
-        old = std::move(UserList);
-        lock.Reset(std::move(list));
-    }
-    // A large list is freed outside the lock.
+    if (list)
+        list->Seal();
+    std::lock_guard<std::mutex> turn(GWriterTurn);
+    Publish(std::move(list));
 }
 
 void FreeUserList()

@@ -1,24 +1,31 @@
-// The process-wide directory UserList and the lock that shares it between the
-// searches on connection threads and the changes made on the UI thread.
+// The process-wide directory UserList, shared between the searches on
+// connection threads and the changes made on the UI thread.
 #pragma once
 
 #include "directory/UserList.h"
 
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 
-// Replaces the directory (service start) and frees the old one. Takes the
-// write lock, so it waits for running searches.
+// One published state of the directory. It never changes once published, so a
+// search may keep it (and read it without a lock) for as long as its answer
+// takes, while Import publishes a newer one.
+using TUserListSnapshot = std::shared_ptr<const TUserList>;
+
+// The directory as published right now; null while absent. Never waits for a
+// writer.
+TUserListSnapshot CurrentUserList();
+
+// Replaces the directory (service start). Its search structures are built
+// first, on the calling thread, so the first search finds them ready. The old
+// state is freed when the last search holding it ends.
 void ReplaceUserList(std::unique_ptr<TUserList> list);
 // Frees the directory; it is absent afterwards.
 void FreeUserList();
 
-// Held by a search for its whole walk over the list: the list cannot change
-// meanwhile, so the search sees it either before or after a whole Import.
-// Several readers run at once. Do not nest two read locks on one thread (a
-// waiting writer would block the second), and do not hold one while waiting
-// on a peer: build the answer under the lock, write it after releasing it.
+// A search's view of the directory: the state published when it was made, for
+// as long as it lives. Several readers never wait for each other nor for a
+// writer.
 class TUserListReadLock {
 public:
     TUserListReadLock();
@@ -26,31 +33,35 @@ public:
     TUserListReadLock& operator=(const TUserListReadLock&) = delete;
 
     // Null while the directory is absent.
-    const TUserList* get() const { return FList; }
-    const TUserList* operator->() const { return FList; }
+    const TUserList* get() const { return FList.get(); }
+    const TUserList* operator->() const { return FList.get(); }
     explicit operator bool() const { return FList != nullptr; }
+    const TUserListSnapshot& Snapshot() const { return FList; }
 
 private:
-    std::shared_lock<std::shared_mutex> FLock;
-    const TUserList* FList;
+    TUserListSnapshot FList;
 };
 
-// Exclusive access for a change of the list (Import, a rebuild in place).
+// A change of the directory (Import, a change in place). Writers take turns;
+// each works on its own copy of the published state and publishes it, whole,
+// when the lock ends (also when an exception ends it: what was changed before
+// stays, as it would in place). Searches meanwhile keep the older state.
 class TUserListWriteLock {
 public:
     // With createWhenAbsent, an absent directory is replaced by an empty one.
     explicit TUserListWriteLock(bool createWhenAbsent = false);
+    ~TUserListWriteLock();
     TUserListWriteLock(const TUserListWriteLock&) = delete;
     TUserListWriteLock& operator=(const TUserListWriteLock&) = delete;
 
-    TUserList* get() const { return FList; }
-    TUserList* operator->() const { return FList; }
+    TUserList* get() const { return FList.get(); }
+    TUserList* operator->() const { return FList.get(); }
     explicit operator bool() const { return FList != nullptr; }
-    // Replaces the list while the lock is held.
+    // Replaces the list that will be published.
     void Reset(std::unique_ptr<TUserList> list);
 
 private:
-    std::unique_lock<std::mutex> FTurnstile;
-    std::unique_lock<std::shared_mutex> FLock;
-    TUserList* FList;
+    std::unique_lock<std::mutex> FTurn;
+    std::unique_ptr<TUserList> FList;
+    bool FChanged = false;
 };

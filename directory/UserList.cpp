@@ -14,6 +14,7 @@ int TUserList::Add(std::string name, std::unique_ptr<TUserInfo> entry)
     if (!entry)
         entry = std::make_unique<TUserInfo>();
     DropSubstringIndex();
+    FChanged = true;
     const int index = Count();
     FItems.push_back(TItem{std::move(name), std::move(entry)});
     for (const std::string& line : FItems.back().Entry->Attributes.Lines())
@@ -45,6 +46,7 @@ void TUserList::AppendLine(int index, std::string line)
     if (index < 0 || index >= Count())
         throw EDirectoryIndexError(index);
     DropSubstringIndex();
+    FChanged = true;
     IndexLine(index, line);
     FItems[static_cast<std::size_t>(index)].Entry->Attributes.Add(std::move(line));
 }
@@ -54,6 +56,7 @@ void TUserList::AppendLines(int index, const std::vector<std::string>& lines)
     if (index < 0 || index >= Count())
         throw EDirectoryIndexError(index);
     DropSubstringIndex();
+    FChanged = true;
     for (const std::string& line : lines)
         IndexLine(index, line);
     FItems[static_cast<std::size_t>(index)].Entry->Attributes.AddStrings(lines);
@@ -92,4 +95,20 @@ void TUserList::DropSubstringIndex()
 {
     std::lock_guard<std::mutex> guard(FIndexLock);
     FSubstringIndex.reset();
+}
+
+std::unique_ptr<TUserList> TUserList::Clone() const
+{
+    auto copy = std::make_unique<TUserList>();
+    copy->FItems.reserve(FItems.size());
+    for (const TItem& item : FItems)
+        copy->FItems.push_back(TItem{item.Name, std::make_unique<TUserInfo>(*item.Entry)});
+    copy->FMailIndex = FMailIndex;
+    return copy;
+}
+
+void TUserList::Seal()
+{
+    SubstringIndex();
+    FChanged = false;
 }

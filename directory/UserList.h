@@ -33,9 +33,16 @@ public:
     // raised to upper case in ASCII (no trimming); -1 when none has.
     int IndexOfMail(std::string_view address) const;
 
-    // Built on first use after the last change. Valid until the next Add or
-    // AppendLine(s); under the process-wide list the read lock keeps it so.
+    // Built on first use after the last change, or by Seal. Valid until the
+    // next Add or AppendLine(s).
     const TSubstringIndex& SubstringIndex() const;
+
+    // A copy that can be changed while this one stays as it is.
+    std::unique_ptr<TUserList> Clone() const;
+    // Builds the search structures now, before the list is published.
+    void Seal();
+    // Whether anything was added since the list was made, cloned or sealed.
+    bool Changed() const { return FChanged; }
 
 private:
     struct TItem {
@@ -45,6 +52,7 @@ private:
     void IndexLine(int index, const std::string& line);
 
     std::vector<TItem> FItems;
+    bool FChanged = false;
     // Upper-cased mail line -> highest index of an entry holding it. Items are
     // only appended and lines only added, so an index can only grow: keeping
     // the maximum per key gives the same answer as the full scan.

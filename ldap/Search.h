@@ -1,23 +1,53 @@
 // The answer to a SearchRequest: every entry the filter matches, one per mail
-// value, at most MaxResults, then SearchResultDone, all in one write.
+// value, at most MaxResults, then SearchResultDone.
 #pragma once
 
 #include "config/Option.h"
-#include "directory/UserList.h"
+#include "directory/LdapUtil.h"
 #include "ldap/Dispatch.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // Indexed tests the filter only on the entries the substring index leaves
 // possible; Full tests every entry. Both give the same answer.
 enum class TSearchScan { Indexed, Full };
 
-// Runs the request's filter over the process-wide directory in store order and
-// writes the answer. Raises (index error, filter depth) without writing anything
-// when the request lacks an element it needs.
+// One search over the directory state published when it is made, which it
+// keeps: the entries are picked at once (so a request that must end the
+// connection raises before anything is sent), their messages are encoded as
+// the connection asks for them, straight from the store.
+class TSearchAnswerSource final : public IAnswerSource {
+public:
+    // Raises (index error, filter depth) when the request lacks an element it
+    // needs.
+    TSearchAnswerSource(const TASNList& request, const TOptions& options,
+                        TSearchScan scan = TSearchScan::Indexed);
+    bool Next(std::string& out, std::size_t budget) override;
+    // Entries the answer sends.
+    std::size_t EntryCount() const { return FEntries.size(); }
+
+private:
+    TUserListSnapshot FList;
+    std::string FMessageID;
+    std::vector<std::uint32_t> FEntries; // in store order
+    std::size_t FSent = 0;
+    bool FDone = false;
+};
+
+// Runs the request's filter over the process-wide directory in store order
+// and hands the answer to the connection. Raises (index error, filter depth)
+// without writing anything when the request lacks an element it needs.
 void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options,
                   TSearchScan scan = TSearchScan::Indexed);
+// The same answer appended to out in one call.
+void SearchAnswerInto(std::string& out, const TASNList& request, const TOptions& options,
+                      TSearchScan scan = TSearchScan::Indexed);
 
-// Appends one SearchResultEntry message for the entry to the answer list.
+// Appends one SearchResultEntry message for the entry to the answer list (the
+// tree form of what the answer source encodes directly).
 void AddEntryMessage(const TASNList& request, TASNList& answer, const std::string& entryName,
                      const TUserInfo& entry);

@@ -1,0 +1,37 @@
+// Search answer messages encoded straight into an output buffer: the same
+// octets TASNList::Encode gives for the same messages, without building a tree.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Octets EncodeLength writes for a content of this size.
+std::size_t LengthSize(std::size_t contentSize);
+// Appends the length octets EncodeLength gives.
+void AppendLength(std::string& out, std::size_t contentSize);
+
+// Builds one SearchResultEntry message in two passes over the entry's lines:
+// Measure every line first, then Begin, Line for the same lines in the same
+// order, and nothing else in between. Nothing is allocated per line.
+class TEntryMessageWriter {
+public:
+    TEntryMessageWriter(std::string_view messageID, std::string_view entryName)
+        : FMessageID(messageID), FName(entryName)
+    {
+    }
+    // A line "type=value" (a line without "=" has an empty type and is all value).
+    void Measure(std::string_view type, std::string_view value);
+    // Appends the message header; reserves room for the whole message.
+    void Begin(std::string& out) const;
+    void Line(std::string& out, std::string_view type, std::string_view value) const;
+
+private:
+    static std::size_t AttributeContent(std::string_view type, std::string_view value);
+    std::string_view FMessageID;
+    std::string_view FName;
+    std::size_t FAttributes = 0; // content of the attribute list
+};
+
+// The SearchResultDone message (success, empty matched DN and message).
+void AppendSearchResultDone(std::string& out, std::string_view messageID);
