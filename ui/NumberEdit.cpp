@@ -12,7 +12,7 @@ TNumberEdit::TNumberEdit(QWidget* parent) : TSpecialEdit(parent)
     SetDisplayFormat(",###.00");
 }
 
-void TNumberEdit::FormatValue() { setText(FromBytes(FormatNumberValue(Value(), DisplayFormat()))); }
+void TNumberEdit::FormatValue() { ShowText(FromBytes(FormatNumberValue(Value(), DisplayFormat()))); }
 
 void TNumberEdit::ParseValue()
 {

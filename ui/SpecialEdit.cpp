@@ -6,30 +6,31 @@
 #include <QKeyEvent>
 #include <QValidator>
 
-namespace {
-
 // Cuts what the user typed or pasted so the text stays within the limit, the
 // way a length-limited edit control does: the inserted characters (those just
 // before the cursor) give way, not the text that was there.
-class TLengthLimit : public QValidator {
+class TSpecialEdit::TLengthLimit : public QValidator {
 public:
-    TLengthLimit(const int& limit, QObject* parent) : QValidator(parent), FLimit(limit) {}
+    explicit TLengthLimit(TSpecialEdit* edit) : QValidator(edit), FEdit(edit) {}
 
     State validate(QString& input, int& pos) const override
     {
-        if (FLimit <= 0 || input.size() <= FLimit) return Acceptable;
-        const qsizetype excess = input.size() - FLimit;
+        const int limit = FEdit->FMaxLength;
+        if (limit <= 0 || input.size() <= limit || FEdit->FShowingText || !FEdit->hasFocus()) return Acceptable;
+        const qsizetype excess = input.size() - limit;
         const qsizetype fromInsert = std::min<qsizetype>(excess, pos);
         input.remove(pos - fromInsert, fromInsert);
         pos -= static_cast<int>(fromInsert);
-        if (input.size() > FLimit) input.truncate(FLimit);
+        if (input.size() > limit) input.truncate(limit);
         pos = std::min(pos, static_cast<int>(input.size()));
         return Acceptable;
     }
 
 private:
-    const int& FLimit;
+    const TSpecialEdit* FEdit;
 };
+
+namespace {
 
 bool IsCommitKey(int key)
 {
@@ -54,7 +55,7 @@ bool IsCommitKey(int key)
 TSpecialEdit::TSpecialEdit(QWidget* parent) : QLineEdit(parent)
 {
     resize(100, 25);
-    setValidator(new TLengthLimit(FMaxLength, this));
+    setValidator(new TLengthLimit(this));
 }
 
 void TSpecialEdit::SetDisplayFormat(const std::string& format)
@@ -74,6 +75,13 @@ void TSpecialEdit::SetValue(const TValue& value)
 std::string TSpecialEdit::TextValue() const { return ValueToText(FValue); }
 
 void TSpecialEdit::SetTextValue(const std::string& text) { SetValue(TextToValueOfKind(FValue, text)); }
+
+void TSpecialEdit::ShowText(const QString& text)
+{
+    FShowingText = true;
+    setText(text);
+    FShowingText = false;
+}
 
 void TSpecialEdit::SetMaxLength(int length) { FMaxLength = length < 0 ? 0 : length; }
 

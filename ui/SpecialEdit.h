@@ -35,8 +35,9 @@ public:
     // The text converted to the kind of the current value, then SetValue.
     void SetTextValue(const std::string& text);
 
-    // Most characters the user may type or paste; 0 for no limit. Texts set by
-    // the program are never cut.
+    // Most characters the user may type or paste into the focused field; 0 for
+    // no limit. Texts shown by FormatValue, and texts set while the field has
+    // no focus, are never cut.
     int MaxLength() const { return FMaxLength; }
     void SetMaxLength(int length);
 
@@ -46,15 +47,20 @@ public:
 protected:
     // Stores without comparing and without showing.
     void AssignValue(const TValue& value) { FValue = value; }
+    // Shows a text of the program's own, whatever its length.
+    void ShowText(const QString& text);
 
     bool event(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    class TLengthLimit;
+
     std::string FDisplayFormat;
     std::string FMinValue;
     std::string FMaxValue;
     TValue FValue{int32_t{0}};
     int FMaxLength = 0;
+    bool FShowingText = false;
 };
