@@ -1,0 +1,174 @@
+// The Options command end to end: the dialog accepted or cancelled, then the
+// settings file, the Startup entry and the restart.
+#include "config/VESKAOptions.h"
+#include "ui/EditOpt.h"
+#include "ui/OptionsCommand.h"
+#include "ui/XdgShellFolders.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+namespace {
+
+QString ReadAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromLatin1(file.readAll());
+}
+
+class TFailingShell : public TXdgShellFolders {
+public:
+    void WriteLink(const std::string&, const std::string&, const std::string&) override
+    {
+        throw std::runtime_error("cannot create the link object");
+    }
+};
+
+}  // namespace
+
+class TestOptionsCommand : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> FDir;
+    std::unique_ptr<TVESKAOptions> FOptions;
+    TOptionsCommand FCommand;
+    int FRestarts = 0;
+    std::vector<std::string> FErrors;
+
+    QString Ini() const { return FDir->filePath("VESKA.INI"); }
+    QString Entry() const { return FDir->filePath("config/autostart/veska.desktop"); }
+
+    // Shows the dialog, picks a start option and presses OK or Cancel.
+    void Answer(int startOpt, bool ok)
+    {
+        FCommand.Exec = [startOpt, ok](TEditOptions& dialog) {
+            dialog.show();
+            dialog.StartOpt->setCurrentIndex(startOpt);
+            QTest::mouseClick(ok ? dialog.Button3 : dialog.Button4, Qt::LeftButton);
+            return dialog.result();
+        };
+    }
+
+private slots:
+    void init()
+    {
+        FDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(FDir->isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(FDir->filePath("config")));
+        FOptions = std::make_unique<TVESKAOptions>();
+        FRestarts = 0;
+        FErrors.clear();
+        FCommand = TOptionsCommand{};
+        FCommand.Options = FOptions.get();
+        FCommand.SettingsPath = Ini().toStdString();
+        FCommand.ProgramPath = FDir->filePath("bin/veska").toStdString();
+        FCommand.RestartService = [this] { ++FRestarts; };
+        FCommand.ShowError = [this](const std::string& m) { FErrors.push_back(m); };
+        FCommand.Prepare = [](TEditOptions& dialog) {
+            dialog.HostAddresses = [] { return std::vector<std::string>{"10.0.0.5"}; };
+        };
+    }
+
+    void okSavesCreatesTheStartupEntryAndRestarts()
+    {
+        Answer(1, true);
+        RunOptionsCommand(nullptr, FCommand);
+        QVERIFY(FErrors.empty());
+        QCOMPARE(FRestarts, 1);
+        QVERIFY(ReadAll(Ini()).contains("StartOpt=1"));
+        const QString entry = ReadAll(Entry());
+        QVERIFY(entry.contains("Exec=" + FDir->filePath("bin/veska") + "\n"));
+        QVERIFY(entry.contains("Path=" + FDir->filePath("bin/") + "\n"));
+
+        if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
+            QSKIP("desktop-file-validate is not installed");
+        const QByteArray command = "desktop-file-validate '" + QFile::encodeName(Entry()) + "'";
+        QCOMPARE(std::system(command.constData()), 0);
+    }
+
+    // Each starts from an accepted "computer starts" choice.
+    void startOptDecidesTheEntry_data()
+    {
+        QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("entryAfter");
+        QTest::newRow("1 to 1 leaves it") << 1 << true;
+        QTest::newRow("1 to 0 removes it") << 0 << false;
+        QTest::newRow("1 to 2 removes it") << 2 << false;
+    }
+    void startOptDecidesTheEntry()
+    {
+        QFETCH(int, after);
+        QFETCH(bool, entryAfter);
+        Answer(1, true);
+        RunOptionsCommand(nullptr, FCommand);
+        QFile entry(Entry());
+        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Append));
+        entry.write("X-Mark=kept\n");
+        entry.close();
+
+        Answer(after, true);
+        RunOptionsCommand(nullptr, FCommand);
+        QCOMPARE(QFile::exists(Entry()), entryAfter);
+        if (entryAfter) QVERIFY(ReadAll(Entry()).contains("X-Mark=kept"));
+        QCOMPARE(FRestarts, 2);
+    }
+
+    void cancelTouchesNothing()
+    {
+        FOptions->SetValue("StartOpt", TValue(1));
+        QDir().mkpath(FDir->filePath("config/autostart"));
+        QFile mark(Entry());
+        QVERIFY(mark.open(QIODevice::WriteOnly));
+        mark.write("[Desktop Entry]\nType=Application\nName=mark\nExec=true\n");
+        mark.close();
+
+        Answer(2, false);
+        RunOptionsCommand(nullptr, FCommand);
+        QCOMPARE(FOptions->GetValue("StartOpt"), TValue(1));
+        QVERIFY(!QFile::exists(Ini()));
+        QVERIFY(ReadAll(Entry()).contains("Name=mark"));
+        QCOMPARE(FRestarts, 0);
+        QVERIFY(FErrors.empty());
+
+        FOptions->SetValue("StartOpt", TValue(2));
+        Answer(1, false);
+        RunOptionsCommand(nullptr, FCommand);
+        QVERIFY(ReadAll(Entry()).contains("Name=mark"));
+    }
+
+    void settingsThatCannotBeSavedStopTheCommand()
+    {
+        QFile blocker(FDir->filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        FCommand.SettingsPath = FDir->filePath("blocker/VESKA.INI").toStdString();
+        Answer(1, true);
+        RunOptionsCommand(nullptr, FCommand);
+        QCOMPARE(FErrors.size(), std::size_t{1});
+        QVERIFY(QString::fromStdString(FErrors[0]).startsWith("Unable to write to "));
+        QVERIFY(!QFile::exists(Entry()));
+        QCOMPARE(FRestarts, 0);
+    }
+
+    void shortcutFailureKeepsTheSavedSettingsButSkipsTheRestart()
+    {
+        TFailingShell shell;
+        FCommand.Shell = &shell;
+        Answer(1, true);
+        RunOptionsCommand(nullptr, FCommand);
+        QCOMPARE(FErrors, std::vector<std::string>{"cannot create the link object"});
+        QVERIFY(ReadAll(Ini()).contains("StartOpt=1"));
+        QCOMPARE(FOptions->GetValue("StartOpt"), TValue(1));
+        QCOMPARE(FRestarts, 0);
+    }
+};
+
+QTEST_MAIN(TestOptionsCommand)
+#include "tst_options_command.moc"
