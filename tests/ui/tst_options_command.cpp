@@ -93,33 +93,6 @@ private slots:
         QCOMPARE(std::system(command.constData()), 0);
     }
 
-    // Each starts from an accepted "computer starts" choice.
-    void startOptDecidesTheEntry_data()
-    {
-        QTest::addColumn<int>("after");
-        QTest::addColumn<bool>("entryAfter");
-        QTest::newRow("1 to 1 leaves it") << 1 << true;
-        QTest::newRow("1 to 0 removes it") << 0 << false;
-        QTest::newRow("1 to 2 removes it") << 2 << false;
-    }
-    void startOptDecidesTheEntry()
-    {
-        QFETCH(int, after);
-        QFETCH(bool, entryAfter);
-        Answer(1, true);
-        RunOptionsCommand(nullptr, FCommand);
-        QFile entry(Entry());
-        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Append));
-        entry.write("X-Mark=kept\n");
-        entry.close();
-
-        Answer(after, true);
-        RunOptionsCommand(nullptr, FCommand);
-        QCOMPARE(QFile::exists(Entry()), entryAfter);
-        if (entryAfter) QVERIFY(ReadAll(Entry()).contains("X-Mark=kept"));
-        QCOMPARE(FRestarts, 2);
-    }
-
     void cancelTouchesNothing()
     {
         FOptions->SetValue("StartOpt", TValue(1));
