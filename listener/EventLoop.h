@@ -88,7 +88,7 @@ private:
     void Sweep(TClock::time_point now);
 
     TServerCore& FCore;
-    const int FIndex;
+    [[maybe_unused]] const int FIndex;  // names the loop when debugging
     int FEpoll = -1;
     int FWakeFd = -1;
     int FStopFd = -1;  // readable from RequestStop on; never drained
