@@ -2,6 +2,7 @@
 // texts of errors to show on another.
 #pragma once
 
+#include "shell/ConsoleWriter.h"
 #include "shell/ServiceObserver.h"
 
 #include <atomic>
@@ -10,12 +11,13 @@
 
 class TConsolePresenter final : public IServiceObserver {
 public:
-    // Neither stream is owned.
+    // Neither stream is owned. Each is written by a thread of its own
+    // through a bounded queue, so no call here waits for a stream.
     TConsolePresenter(std::FILE* lines, std::FILE* messages);
 
     // The fixed text on one line.
     void ErrorRaised(const TServiceError& error) override;
-    // One line per event, flushed at once.
+    // One line per event; dropped and counted when the stream cannot keep up.
     void LogLineAdded(const std::string& line) override;
     void CloseRequested() override { FClosed = true; }
 
@@ -23,9 +25,8 @@ public:
     bool Closed() const { return FClosed; }
 
 private:
-    // FLock guards writes to both streams, so lines never interleave.
-    std::mutex FLock;
-    std::FILE* const FLines;
-    std::FILE* const FMessages;
+    // Each writer keeps the lines of its stream whole and in order.
+    TConsoleWriter FLines;
+    TConsoleWriter FMessages;
     std::atomic<bool> FClosed{false};
 };

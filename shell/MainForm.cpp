@@ -67,13 +67,68 @@ void TMainForm::Notify(Call&& call) const
     for (IServiceObserver* observer : FObservers) call(*observer);
 }
 
-void TMainForm::LogEvent(TEventKind kind, const std::string& message)
+TLogFileNotice TMainForm::AddEventLocked(TEventKind kind, const std::string& message)
 {
-    std::lock_guard lock(FLogLock);
     const std::string line = WindowLogLine(message, LocalTimeNow());
     FWindowLog.Add(line);
     Notify([&](IServiceObserver& o) { o.LogLineAdded(line); });
-    FOptions->WriteLog(EventLevel(kind), message);
+    return FOptions->WriteLog(EventLevel(kind), message);
+}
+
+void TMainForm::LogEvent(TEventKind kind, const std::string& message)
+{
+    TLogFileNotice notice;
+    {
+        std::lock_guard lock(FLogLock);
+        notice = AddEventLocked(kind, message);
+    }
+    if (notice) ReportLogFile(std::move(notice));
+}
+
+void TMainForm::ReportLogFile(TLogFileNotice notice)
+{
+    std::vector<TLogFileNotice> failures;
+    {
+        std::lock_guard lock(FLogLock);
+        // The report's own line may turn the episode over again; two rounds
+        // tell that, and a file that flaps for ever cannot keep us here.
+        for (int round = 0; notice && round < 2; ++round) {
+            if (notice.Kind == TLogFileNotice::Failed) failures.push_back(notice);
+            notice = AddEventLocked(TEventKind::Error, LogFileNoticeText(notice));
+        }
+    }
+    for (const TLogFileNotice& failure : failures)
+        RaiseError({"Cannot write log file", failure.Path + ": " + failure.Reason});
+}
+
+void TMainForm::LogError(const std::string& text)
+{
+    std::uint64_t held = 0;
+    {
+        std::lock_guard lock(FErrorLock);
+        if (!FErrorLimit.Admit(TErrorRateLimit::TClock::now(), held)) return;
+    }
+    if (held != 0) LogEvent(TEventKind::Error, HeldErrorsText(held));
+    LogEvent(TEventKind::Error, ErrorEventText(text));
+}
+
+void TMainForm::SetErrorLimit(const TErrorRateLimit& limit)
+{
+    std::lock_guard lock(FErrorLock);
+    FErrorLimit = limit;
+}
+
+void TMainForm::ReportConnectionEnd(const TConnection& connection, const std::exception& error)
+{
+    std::string reason;
+    if (dynamic_cast<const EListIndexError*>(&error) != nullptr) {
+        // The read that found the peer gone ends every connection this way.
+        if (!connection.Connected()) return;
+        reason = "malformed message";
+    } else {
+        reason = error.what();
+    }
+    LogError("Error..." + connection.PeerIP() + ": " + reason);
 }
 
 TServiceSnapshot TMainForm::Snapshot() const
@@ -132,12 +187,18 @@ void TMainForm::SrvDisconnect(TConnection&) { LogEvent(TEventKind::SessionEnd, "
 
 void TMainForm::SrvExecute(TConnection& connection)
 {
-    SrvExecuteMessage(connection, [this](ILdapConnection& client, const TASNList& request) {
-        ++FRequestCount;
-        LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
-        SearchAnswer(client, request, *FOptions);
-        UpdateStatistics();
-    });
+    try {
+        SrvExecuteMessage(connection, [this](ILdapConnection& client, const TASNList& request) {
+            ++FRequestCount;
+            LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
+            SearchAnswer(client, request, *FOptions);
+            UpdateStatistics();
+        });
+    } catch (const std::exception& e) {
+        // Still ends the connection; the listener goes on with the others.
+        ReportConnectionEnd(connection, e);
+        throw;
+    }
 }
 
 void TMainForm::SetExecutablePath(const std::string& path)
@@ -206,8 +267,9 @@ void TMainForm::StartService()
     FRequestCount = 0;
     SetStartTime(LocalTimeNow());
     UpdateStatistics();
-    // A log file that cannot be opened leaves the service running, unannounced.
-    if (FOptions->LogSelected()) OpenLogFile(FProgramDir + "VESKA.LOG");
+    // A log file that cannot be opened is reported and tried again at every
+    // event; the service runs either way.
+    if (FOptions->LogSelected()) ReportLogFile(OpenLogFile(FProgramDir + "VESKA.LOG"));
     LogEvent(TEventKind::ServiceStart, "Service started");
 }
 
@@ -217,9 +279,16 @@ void TMainForm::StopService()
     // Connection threads log their disconnects meanwhile; a timeout propagates
     // and the service still counts as running.
     FSrv.SetActive(false);
+    // Errors the limit held back are told before the stop, not lost with it.
+    std::uint64_t held = 0;
+    {
+        std::lock_guard lock(FErrorLock);
+        held = FErrorLimit.TakeHeld();
+    }
+    if (held != 0) LogEvent(TEventKind::Error, HeldErrorsText(held));
     LogEvent(TEventKind::ServiceStop, "Service stopped");
     SetStatusText("Stopped");
-    if (LogFileOpen()) CloseLogFile();
+    if (LogFileOpen()) ReportLogFile(CloseLogFile());
 }
 
 void TMainForm::RestartService()

@@ -6,9 +6,11 @@
 
 #include "config/DateTimeText.h"
 #include "config/EventKind.h"
+#include "config/LogFile.h"
 #include "config/VESKAOptions.h"
 #include "directory/LoadUsers.h"
 #include "listener/TcpServer.h"
+#include "shell/ErrorLimit.h"
 #include "shell/ServiceObserver.h"
 #include "shell/ServiceSnapshot.h"
 #include "shell/WindowLog.h"
@@ -98,9 +100,15 @@ public:
 
     // The one entry point for events, from any thread: adds "<message>
     // mm/dd hh:mm AM" to the window log (dropping the oldest of 100), then
-    // the file line. A file write failure raises EInOutError after the window
-    // line was added.
+    // the file line. Never raises for the file: a file that refuses lines is
+    // reported once per episode (an error event, and ErrorRaised).
     void LogEvent(TEventKind kind, const std::string& message) override;
+    // An error event (TEventKind::Error), one short line, at most
+    // TErrorRateLimit::kPerWindow a minute; the ones held back are counted in
+    // the next that passes.
+    void LogError(const std::string& text);
+    // Replaces the limit (hosts that want another rate; tests).
+    void SetErrorLimit(const TErrorRateLimit& limit);
 
 private:
     friend class TMainFormProbe;  // tests reach the counters and the panel steps
@@ -116,6 +124,14 @@ private:
     void SetStartTime(const TLocalTime& at);
     void SetStatusText(const std::string& text);
     void RaiseError(const TServiceError& error);
+    // The window line and the file line of one event, under FLogLock.
+    TLogFileNotice AddEventLocked(TEventKind kind, const std::string& message);
+    // Tells the log file's change of health as an event of its own; a new
+    // failure also goes to the views.
+    void ReportLogFile(TLogFileNotice notice);
+    // Why a connection's handler ended it, as an error event; nothing for a
+    // client that simply closed.
+    void ReportConnectionEnd(const TConnection& connection, const std::exception& error);
 
     // Connection handlers, on the connection's own thread.
     void SrvConnect(TConnection& connection);
@@ -140,6 +156,9 @@ private:
     // the panels never go back to an older count.
     mutable std::mutex FStatLock;
     TStatistics FStatistics;
+    // FErrorLock guards FErrorLimit.
+    std::mutex FErrorLock;
+    TErrorRateLimit FErrorLimit;
 
     std::unique_ptr<TVESKAOptions> FOptions;
     // Atomic: searches on connection threads count concurrently.

@@ -87,6 +87,9 @@ int main(int argc, char** argv)
         return 1;
     }
     ::signal(SIGPIPE, SIG_IGN);
+    // A log file past the file-size limit must fail its write (reported like
+    // a full disk), not end the service.
+    ::signal(SIGXFSZ, SIG_IGN);
 
     TConsolePresenter console(stdout, stderr);
     TMainForm form(&console);

@@ -1,6 +1,6 @@
 # The service tests build the directory through the fake mail library
 # (tests/directory/tests.cmake defines it).
-foreach(_t test_lifecycle test_loadusers test_search_wire test_service_views test_veskad)
+foreach(_t test_lifecycle test_loadusers test_search_wire test_service_views test_veskad test_error_events)
   if(TARGET ${_t} AND TARGET fakeapi)
     add_dependencies(${_t} fakeapi fakeapi_missing)
     target_compile_definitions(${_t} PRIVATE
