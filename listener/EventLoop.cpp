@@ -317,7 +317,7 @@ void TEventLoop::OnLinkEvent(TLink& link, std::uint32_t events) {
         } catch (...) {
         }
         if (!sent) {
-            End(link);
+            EndWithError(link, "send failed");
             return;
         }
         FCore.BudgetFreed();
@@ -334,8 +334,8 @@ void TEventLoop::Read(TLink& link) {
     for (;;) {
         try {
             if (FrameSize(connection.FPending)) return;  // the rest waits in the socket
-        } catch (const EFramingError&) {
-            End(link);
+        } catch (const EFramingError& e) {
+            EndWithError(link, e.what());
             return;
         }
         const ssize_t received = ::recv(link.Fd, FReadBuffer.data(), FReadBuffer.size(), MSG_DONTWAIT);
@@ -365,8 +365,8 @@ void TEventLoop::Progress(TLink& link) {
         }
         try {
             frame = FrameSize(connection.FPending);
-        } catch (const EFramingError&) {
-            End(link);
+        } catch (const EFramingError& e) {
+            EndWithError(link, e.what());
             return;
         }
         if (!frame || connection.FOutput.Blocked()) break;
@@ -389,7 +389,7 @@ void TEventLoop::Progress(TLink& link) {
         } catch (...) {
         }
         if (!ok) {
-            End(link);
+            EndWithError(link, "send failed");
             return;
         }
         if (connection.FOutput.HasSource() && connection.FOutput.Size() == 0) WaitForBudget(link);
@@ -463,6 +463,11 @@ void TEventLoop::RunReady() {
         if (!link->Ended) Progress(*link);
 }
 
+void TEventLoop::EndWithError(TLink& link, const std::string& reason) {
+    FCore.Report("Error..." + link.Connection->PeerIP() + ": " + reason);
+    End(link);
+}
+
 void TEventLoop::End(TLink& link) {
     if (link.Ended) return;
     link.Ended = true;
@@ -498,9 +503,10 @@ void TEventLoop::Sweep(TClock::time_point now) {
     for (std::size_t i = FLinks.size(); i-- > 0;) {
         TLink& link = *FLinks[i];
         const TConnection& connection = *link.Connection;
-        if ((link.Incomplete && now - link.MessageStart >= incomplete) ||
-            (connection.FOutput.Size() > 0 && now - connection.FLastProgress >= blocked))
-            End(link);
+        if (link.Incomplete && now - link.MessageStart >= incomplete)
+            EndWithError(link, "message not complete within " + std::to_string(FCore.Limits.IncompleteMessageMs) + " ms");
+        else if (connection.FOutput.Size() > 0 && now - connection.FLastProgress >= blocked)
+            EndWithError(link, "answer not taken within " + std::to_string(FCore.Limits.WriteTimeoutMs) + " ms");
     }
     if (!FBudgetWait.empty() && !FCore.Budget.Exhausted()) OnWake();
     // Large answers leave freed pages behind; give them back to the system.

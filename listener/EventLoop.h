@@ -84,6 +84,8 @@ private:
     void WaitForBudget(TLink& link);
     void MakeReady(TLink& link);
     void End(TLink& link);
+    // End, after reporting "Error...<address>: <reason>" as an error event.
+    void EndWithError(TLink& link, const std::string& reason);
     void RunReady();
     void Sweep(TClock::time_point now);
 

@@ -41,7 +41,7 @@ TMainForm::TMainForm(IServiceObserver* observer) : FOptions(std::make_unique<TVE
     FSrv.OnConnect = [this](TConnection& connection) { SrvConnect(connection); };
     FSrv.OnExecute = [this](TConnection& connection) { SrvExecute(connection); };
     FSrv.OnDisconnect = [this](TConnection& connection) { SrvDisconnect(connection); };
-    FSrv.OnError = [this](const std::string& text) { LogEvent(TEventKind::Error, text); };
+    FSrv.OnError = [this](const std::string& text) { LogError(text); };
     SetExecutablePath(RunningExecutable());
 }
 
