@@ -23,9 +23,11 @@ void TQtNotificationArea::Show(const TTrayIconData& icon, bool visible)
     QMetaObject::invokeMethod(
         this,
         [this, image, tip, visible] {
+            if (visible) FWanted = true;
             FTray.setIcon(image);
             FTray.setToolTip(tip);
-            if (visible) FTray.show();
+            // A tray shows nothing without an image: the icon appears with its first one.
+            if (FWanted && !image.isNull()) FTray.show();
         },
         Qt::QueuedConnection);
 }
@@ -36,7 +38,13 @@ void TQtNotificationArea::Modify(const TTrayIconData& icon) { Show(icon, false);
 
 void TQtNotificationArea::Delete()
 {
-    QMetaObject::invokeMethod(this, [this] { FTray.hide(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FWanted = false;
+            FTray.hide();
+        },
+        Qt::QueuedConnection);
 }
 
 int TQtNotificationArea::ImageCount(const TImageListHandle& images)

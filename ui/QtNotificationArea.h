@@ -32,7 +32,10 @@ private:
     void Show(const TTrayIconData& icon, bool visible);
     void Activated(QSystemTrayIcon::ActivationReason reason);
 
-    QSystemTrayIcon FTray;  // user-interface thread only
+    // User-interface thread only: the tray icon, and whether it was added
+    // and not deleted since.
+    QSystemTrayIcon FTray;
+    bool FWanted = false;
     // FIconLock guards FIcons, the icons handed out and not yet released.
     std::mutex FIconLock;
     std::map<TIconHandle, QIcon> FIcons;
