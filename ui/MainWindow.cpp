@@ -68,6 +68,10 @@ TMainWindow::~TMainWindow()
     delete FNotifyIcon;
     FNotifyIcon = nullptr;
     FormDestroy();
+    // No service call reaches the adapter once it is gone, even from a
+    // connection that outlived a stop that timed out.
+    delete FAdapter;
+    FAdapter = nullptr;
 }
 
 void TMainWindow::BuildActions()
@@ -261,7 +265,9 @@ void TMainWindow::Refresh()
 
 void TMainWindow::ShowError(const QString& text, const QString& detail)
 {
-    FDialogs->ShowError(isVisible() ? this : nullptr, windowTitle(), text, detail);
+    // Owned by the window even while it hides in the tray: a box of its own
+    // would count as the program's last window and end it when closed.
+    FDialogs->ShowError(this, windowTitle(), text, detail);
 }
 
 void TMainWindow::StartBtnClick()
@@ -314,6 +320,7 @@ void TMainWindow::closeEvent(QCloseEvent* event)
 {
     FormDestroy();
     event->accept();
+    emit closed();
 }
 
 void TMainWindow::FormDestroy()

@@ -48,6 +48,10 @@ public slots:
     void DisplayProgram1Click();
     void Exit1Click();
 
+signals:
+    // Exit or the title-bar close: the service is stopped, the program ends.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

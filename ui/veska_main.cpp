@@ -17,6 +17,9 @@ int main(int argc, char** argv)
 
     TMainForm service;
     TMainWindow window(service);
+    // Hidden in the tray the window is no "last window": only closing it ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&window, &TMainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);
     if (!window.StartUp()) return 1;
     return QApplication::exec();
 }

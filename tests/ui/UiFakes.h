@@ -129,13 +129,14 @@ class TScriptedDialogs final : public IUserDialogs {
 public:
     struct TBox {
         QString Title, Text, Detail;
+        QWidget* Parent = nullptr;
     };
 
     std::optional<QString> ImportFileName(QWidget*) override { return Next(); }
     std::optional<QString> ExportFileName(QWidget*) override { return Next(); }
-    void ShowError(QWidget*, const QString& title, const QString& text, const QString& detail) override
+    void ShowError(QWidget* parent, const QString& title, const QString& text, const QString& detail) override
     {
-        Boxes.push_back({title, text, detail});
+        Boxes.push_back({title, text, detail, parent});
     }
 
     // Answers of the file dialogs in turn; nothing is a cancel.

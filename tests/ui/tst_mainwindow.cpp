@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -289,6 +290,17 @@ private slots:
         QVERIFY(FWindow->isVisible());
     }
 
+    void aBoxWhileInTheTrayBelongsToTheWindow()
+    {
+        // A box of its own would be the program's last window and end it when closed.
+        Make("DefaultPort=0\nBindSelected=Yes\nIntSelected=127.0.0.1\n");
+        QVERIFY(FWindow->StartUp());
+        FWindow->NotifyIcon().MinimizeToTray();
+        Trigger(FWindow->MainPop(), "StartService1");
+        QTRY_COMPARE(BoxTexts(), QStringList{"Cannot open API"});
+        QCOMPARE(FDialogs.Boxes[0].Parent, FWindow.get());
+    }
+
     void requestsPanelCountsASearchOverLoopback()
     {
         Make("DefaultPort=0\nBindSelected=Yes\nIntSelected=127.0.0.1\nStartOpt=0\n");
@@ -407,7 +419,9 @@ private slots:
         Make("DefaultPort=0\nBindSelected=Yes\nIntSelected=127.0.0.1\nStartOpt=0\n");
         QVERIFY(FWindow->StartUp());
         QVERIFY(FService->Running());
+        QSignalSpy closed(FWindow.get(), &TMainWindow::closed);
         Find<QMenu>("File1")->findChild<QAction*>(QStringLiteral("Exit1"))->trigger();
+        QCOMPARE(closed.count(), 1);
         QVERIFY(!FWindow->isVisible());
         QVERIFY(!FService->Running());
         TUserListReadLock list;
