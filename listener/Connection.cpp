@@ -46,14 +46,20 @@ std::string TConnection::ReadAll() {
 void TConnection::Write(std::string_view data) {
     if (!FConnected || FSocket < 0) throw ESocketError("Socket error on write: connection closed");
     if (data.size() >= TOutputQueue::kLargeBuffer) FLargeAnswer = true;
-    if (FOutput.Size() == 0) FLastProgress = TClock::now();
+    if (FOutput.Size() == 0) {
+        FLastProgress = TClock::now();
+        FMovedSinceProgress = 0;
+    }
     FOutput.Append(data);
     if (!Flush()) throw ESocketError("Socket error on write: connection lost");
 }
 
 void TConnection::WriteAnswer(std::unique_ptr<IAnswerSource> answer) {
     if (!FConnected || FSocket < 0) throw ESocketError("Socket error on write: connection closed");
-    if (FOutput.Size() == 0) FLastProgress = TClock::now();
+    if (FOutput.Size() == 0) {
+        FLastProgress = TClock::now();
+        FMovedSinceProgress = 0;
+    }
     FOutput.SetSource(std::move(answer));
     if (!Flush()) throw ESocketError("Socket error on write: connection lost");
 }
@@ -68,7 +74,11 @@ bool TConnection::Flush() {
         const ssize_t sent = ::send(FSocket, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) {
             FOutput.Consume(static_cast<std::size_t>(sent));
-            FLastProgress = TClock::now();
+            FMovedSinceProgress += static_cast<std::size_t>(sent);
+            if (FMovedSinceProgress >= kProgressOctets || FOutput.Size() == 0) {
+                FLastProgress = TClock::now();
+                FMovedSinceProgress = 0;
+            }
             continue;
         }
         if (sent < 0 && errno == EINTR) continue;

@@ -51,6 +51,7 @@ public:
     bool Connected() const;
 
     static constexpr std::size_t kReadChunk = 32768;
+    static constexpr std::size_t kProgressOctets = 16 * 1024;
 
 private:
     friend class TEventLoop;
@@ -72,7 +73,10 @@ private:
     // The rest is used by the owning loop thread only.
     std::string FPending;
     TOutputQueue FOutput;
-    TClock::time_point FLastProgress;  // unsent octets last moved or began waiting
+    // Unsent octets last began waiting, drained or moved by kProgressOctets;
+    // a trickle below that does not keep a blocked connection alive.
+    TClock::time_point FLastProgress;
+    std::size_t FMovedSinceProgress = 0;
     bool FLargeAnswer = false;         // a large answer passed since the loop last looked
     std::atomic<bool> FConnected{true};
 };

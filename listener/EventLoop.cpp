@@ -236,17 +236,20 @@ void TEventLoop::AcceptFrom(int listenSocket) {
             ::accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
-            if (error == EAGAIN || error == EWOULDBLOCK) return;
+            if (error == EAGAIN || error == EWOULDBLOCK) {
+                // Every waiting client taken: a later shortage is a new episode.
+                FPauseReported = false;
+                return;
+            }
             if (error == EINTR || error == ECONNABORTED || error == EPROTO || error == EPERM) continue;
             // Out of descriptors or memory: the waiting clients stay in the
             // backlog until something is freed.
             PauseAccept(error);
             return;
         }
-        FPauseReported = false;
         if (FCore.Connections.load() >= FCore.Limits.MaxConnections) {
             ::close(fd);
-            FCore.Refused->fetch_add(1);
+            FCore.Refused.fetch_add(1);
             if (!FRefusing) {
                 FRefusing = true;
                 FCore.Report("Connection refused: " + std::to_string(FCore.Limits.MaxConnections) +
@@ -290,6 +293,8 @@ void TEventLoop::ResumeAccept() {
 void TEventLoop::AdoptNow(int fd, std::string peerIP) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (const int size = FCore.Limits.SocketSendBufferBytes; size > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     auto owned = std::make_unique<TLink>(std::make_unique<TConnection>(fd, std::move(peerIP), FCore.Budget, FStopFd));
     owned->Fd = fd;
     TLink& link = *owned;

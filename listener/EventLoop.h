@@ -23,15 +23,19 @@ class TEventLoop;
 // What the loops of one activation share. Everything but the atomics and the
 // End* members is set before the loop threads start and only read after.
 struct TServerCore {
+    // The counters outlive the activation (the server owns them).
+    TServerCore(TOutputBudget& budget, std::atomic<int>& connections, std::atomic<std::uint64_t>& refused)
+        : Budget(budget), Connections(connections), Refused(refused) {}
+
     using TConnectionEvent = std::function<void(TConnection&)>;
     TConnectionEvent Connect, Execute, Disconnect;
     std::function<void(const std::string&)> Error;
     TListenerLimits Limits;  // MaxConnections resolved
-    TOutputBudget Budget;
+    TOutputBudget& Budget;
     std::vector<std::unique_ptr<TEventLoop>> Loops;
 
-    std::atomic<int> Connections{0};
-    std::atomic<std::uint64_t>* Refused = nullptr;  // the server's counter
+    std::atomic<int>& Connections;
+    std::atomic<std::uint64_t>& Refused;
     std::atomic<bool> AcceptPaused{false};
     std::atomic<bool> BudgetWaiting{false};
 

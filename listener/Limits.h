@@ -19,6 +19,9 @@ struct TListenerLimits {
     // Unsent answer octets of all connections together before every
     // connection's next message and next answer piece wait.
     std::size_t TotalOutputBytes = std::size_t{128} << 20;
+    // The kernel's send buffer of each connection; 0 leaves the system's
+    // own sizing (which may hold a few MiB for a client that does not read).
+    int SocketSendBufferBytes = 0;
     // Event-loop threads; 0: one per core.
     int Threads = 0;
     // Raise the process's descriptor limit to its hard limit at activation.

@@ -1,5 +1,6 @@
 #include "listener/OutputQueue.h"
 
+#include <algorithm>
 #include <utility>
 
 TOutputQueue::~TOutputQueue() { Clear(); }
@@ -40,7 +41,9 @@ void TOutputQueue::Refill() {
             FBuffer.clear();
             FOffset = 0;
         }
-        const bool more = FSource->Next(FBuffer, FBudget.PerConnection - Size());
+        const std::size_t held = FBudget.Held.load(std::memory_order_relaxed);
+        const std::size_t room = std::min(FBudget.PerConnection - Size(), FBudget.Total - std::min(held, FBudget.Total));
+        const bool more = FSource->Next(FBuffer, std::max<std::size_t>(room, 1));
         Account();
         if (!more) FSource.reset();
     }

@@ -47,10 +47,11 @@ struct TTCPServer::TImpl {
     std::unique_ptr<TServerCore> Core;
     bool StopRequested = false;  // guarded by StateMutex
 
+    // Shared with the loops of each activation through the core.
+    TOutputBudget Budget;
+    std::atomic<int> Connections{0};
     std::atomic<std::uint64_t> Refused{0};
     std::atomic<int> MaxConnections{0};
-    // The current core's connection count, for ConnectionCount (null while inactive).
-    std::atomic<std::atomic<int>*> OpenCount{nullptr};
 
     // Asks every loop to end and waits up to timeout; true when all ended (the
     // core is then released).
@@ -69,7 +70,6 @@ bool TTCPServer::TImpl::StopLoops(std::chrono::milliseconds timeout) {
         const auto all = static_cast<int>(Core->Loops.size());
         if (!Core->EndChanged.wait_for(lock, timeout, [&] { return Core->LoopsEnded >= all; })) return false;
     }
-    OpenCount = nullptr;
     Core->Loops.clear();  // joins the threads
     Core.reset();
     StopRequested = false;
@@ -164,12 +164,11 @@ bool TTCPServer::Active() const {
     return FImpl->IsActive;
 }
 
-int TTCPServer::ConnectionCount() const {
-    std::atomic<int>* open = FImpl->OpenCount.load();
-    return open ? open->load() : 0;
-}
+int TTCPServer::ConnectionCount() const { return FImpl->Connections.load(); }
 
 std::uint64_t TTCPServer::RefusedCount() const { return FImpl->Refused.load(); }
+
+std::size_t TTCPServer::UnsentBytes() const { return FImpl->Budget.Held.load(); }
 
 int TTCPServer::MaxConnections() const { return FImpl->MaxConnections.load(); }
 
@@ -197,7 +196,7 @@ void TTCPServer::SetActive(bool value) {
     const long descriptors = Limits.RaiseDescriptorLimit ? RaiseDescriptorLimit() : DescriptorLimit();
     std::vector<int> sockets = impl.OpenListeners(bindings);
 
-    auto core = std::make_unique<TServerCore>();
+    auto core = std::make_unique<TServerCore>(impl.Budget, impl.Connections, impl.Refused);
     core->Connect = OnConnect;
     core->Execute = OnExecute;
     core->Disconnect = OnDisconnect;
@@ -206,9 +205,8 @@ void TTCPServer::SetActive(bool value) {
     if (core->Limits.MaxConnections <= 0) core->Limits.MaxConnections = DefaultMaxConnections(descriptors);
     core->Limits.IncompleteMessageMs = std::max(1, core->Limits.IncompleteMessageMs);
     core->Limits.WriteTimeoutMs = std::max(1, core->Limits.WriteTimeoutMs);
-    core->Budget.PerConnection = std::max<std::size_t>(Limits.ConnectionOutputBytes, 4096);
-    core->Budget.Total = std::max(Limits.TotalOutputBytes, core->Budget.PerConnection);
-    core->Refused = &impl.Refused;
+    impl.Budget.PerConnection = std::max<std::size_t>(Limits.ConnectionOutputBytes, 4096);
+    impl.Budget.Total = std::max(Limits.TotalOutputBytes, impl.Budget.PerConnection);
     try {
         const int threads = LoopThreadCount(Limits.Threads);
         for (int i = 0; i < threads; ++i) core->Loops.push_back(std::make_unique<TEventLoop>(*core, i));
@@ -219,7 +217,6 @@ void TTCPServer::SetActive(bool value) {
     core->Loops.front()->SetListeners(std::move(sockets));
     impl.MaxConnections = core->Limits.MaxConnections;
     impl.Core = std::move(core);
-    impl.OpenCount = &impl.Core->Connections;
     impl.StopRequested = false;
     try {
         for (auto& loop : impl.Core->Loops) loop->Start();

@@ -70,6 +70,8 @@ public:
     std::uint64_t RefusedCount() const;
     // The connection cap in force (resolved at activation; 0 before).
     int MaxConnections() const;
+    // Answer octets queued and not yet taken by the sockets, all connections.
+    std::size_t UnsentBytes() const;
 
     static constexpr int kTerminateWaitMs = 5000;
 

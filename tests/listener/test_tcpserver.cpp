@@ -203,6 +203,16 @@ TEST_F(Wire, TwoBindsInOneWrite) {
     EXPECT_EQ(ToHex(client.ReadExactly(28)), ToHex(BindResponse("\x01") + BindResponse("\x02")));
 }
 
+// A client that sends its last request and shuts its side still gets the answer.
+TEST_F(Wire, HalfClosedClientGetsItsAnswer) {
+    TWireClient client(Port);
+    client.Send(BindRequest("\x01") + BindRequest("\x02"));
+    ::shutdown(client.Socket(), SHUT_WR);
+    std::string received;
+    EXPECT_TRUE(client.PeerClosed(kWaitMs, &received));
+    EXPECT_EQ(ToHex(received), ToHex(BindResponse("\x01") + BindResponse("\x02")));
+}
+
 TEST_F(Wire, BindInTwoPartsAnsweredOnce) {
     TWireClient client(Port);
     const std::string bind = BindRequest("\x04", "cn=two parts");
