@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# Every stage's build treats warnings as errors (a user's own build does not).
+export VESKA_WERROR=ON
 for stage in scripts/stages/[0-9][0-9]-*.sh; do
   echo "=== $(basename "$stage" .sh)"
   start=$SECONDS

@@ -1,6 +1,7 @@
 // Letter-case folding is ASCII-only everywhere: these cases pin the octets that
 // must not fold (8-bit letters, the neighbours of a-z).
 #include "config/AsciiText.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // '@' and '`' border A-Z and a-z; '[' and '{' too.
                       TCase{"@[", "`{", false, false},
                       // 8-bit letters compare exactly.
-                      TCase{"\xC4", "\xE4", false, false}, TCase{"x\xE4y", "\xE4", false, true}));
+                      TCase{"\xC4", "\xE4", false, false}, TCase{"x\xE4y", "\xE4", false, true}),
+    [](const auto& info) { return testnames::Join(info.param.Text, info.param.Part); });
 
 } // namespace

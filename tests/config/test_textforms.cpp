@@ -1,13 +1,23 @@
 // Text forms of the value kinds and the tagged value's conversions.
 #include "config/DateTimeText.h"
 #include "config/Value.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace {
+
+// "Y2024_03_15T140509", or "Y0001_..." for the first year.
+std::string TimeName(const TLocalTime& t)
+{
+    char name[48];
+    std::snprintf(name, sizeof name, "Y%04d_%02d_%02dT%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+    return name;
+}
 
 struct TIntCase {
     const char* Text;
@@ -43,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, IntegerText,
                                          TIntCase{"+", false, 0}, TIntCase{"-", false, 0},
                                          TIntCase{"+-1", false, 0}, TIntCase{"0x10", false, 0},
                                          TIntCase{"$10", false, 0}, TIntCase{"1.0", false, 0},
-                                         TIntCase{"1e3", false, 0}));
+                                         TIntCase{"1e3", false, 0}),
+                         [](const auto& info) { return testnames::Readable(info.param.Text); });
 
 struct TFloatCase {
     double Value;
@@ -78,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TFloatCase{1234567890123456, "1.23456789012346E15"}, TFloatCase{1.7976931348623157e308, "1.79769313486232E308"},
                     TFloatCase{std::numeric_limits<double>::infinity(), "INF"},
                     TFloatCase{-std::numeric_limits<double>::infinity(), "-INF"},
-                    TFloatCase{std::numeric_limits<double>::quiet_NaN(), "NAN"}));
+                    TFloatCase{std::numeric_limits<double>::quiet_NaN(), "NAN"}),
+    [](const auto& info) { return testnames::Readable(info.param.Text); });
 
 TEST(FloatText, ReaderAcceptsOtherPlainForms)
 {
@@ -138,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TDateCase{{2024, 3, 15, 0, 30, 0, 0}, 45366 + 1800.0 / 86400, "3/15/2024 12:30:00 AM"},
                     TDateCase{{2024, 2, 29, 23, 59, 59, 0}, 45351 + 86399.0 / 86400, "2/29/2024 11:59:59 PM"},
                     TDateCase{{9999, 12, 31, 0, 0, 0, 0}, 2958465, "12/31/9999"},
-                    TDateCase{{1, 1, 1, 0, 0, 0, 0}, -693593, "1/1/0001"}));
+                    TDateCase{{1, 1, 1, 0, 0, 0, 0}, -693593, "1/1/0001"}),
+    [](const auto& info) { return TimeName(info.param.Time); });
 
 TEST(DateTimeForm, ReaderAcceptsShortForms)
 {
@@ -205,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
         TTimeTextCase{{2009, 12, 1, 12, 0, 0, 0}, "12/01 12:00 PM", "12/01/09 12:00:00 PM", "12/01/2009 12:00:00 PM"},
         TTimeTextCase{{2000, 1, 9, 11, 59, 59, 999}, "01/09 11:59 AM", "01/09/00 11:59:59 AM",
                       "01/09/2000 11:59:59 AM"},
-        TTimeTextCase{{2031, 7, 4, 23, 0, 0, 0}, "07/04 11:00 PM", "07/04/31 11:00:00 PM", "07/04/2031 11:00:00 PM"}));
+        TTimeTextCase{{2031, 7, 4, 23, 0, 0, 0}, "07/04 11:00 PM", "07/04/31 11:00:00 PM", "07/04/2031 11:00:00 PM"}),
+    [](const auto& info) { return TimeName(info.param.Time); });
 
 TEST(TimeTexts, LocalTimeHonoursTZ)
 {

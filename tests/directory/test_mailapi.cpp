@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "support/TestFiles.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ExtractTokenTest, testing::Values(
     TokenCase{"a, b, c", ", ", "a", "b, c"},
     TokenCase{"a,b", ", ", "a,b", ""},
     // An empty separator never matches, so a token loop cannot spin forever.
-    TokenCase{"abc", "", "abc", ""}));
+    TokenCase{"abc", "", "abc", ""}),
+    [](const auto& info) { return testnames::Join(info.param.text, info.param.separator); });
 
 struct TokenListCase {
     const char* text;
@@ -93,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ExtractTokenLoopTest, testing::Values(
     TokenListCase{"a;;b", {"a", "", "b"}},
     TokenListCase{"", {}},
     TokenListCase{";", {""}},
-    TokenListCase{"solo", {"solo"}}));
+    TokenListCase{"solo", {"solo"}}),
+    [](const auto& info) { return testnames::Readable(info.param.text); });
 
 // ---------------------------------------------------------------- loading
 
@@ -542,7 +545,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SqliteStateTest, testing::Values(
     StateCase{"0", 0}, StateCase{"1", 1}, StateCase{"2", 2},
     StateCase{"-1", 0xFFFFFFFFu}, StateCase{"4294967295", 0xFFFFFFFFu},
     StateCase{"-2147483648", 0x80000000u}, StateCase{"4294967296", 2},
-    StateCase{"4294967297", 2}, StateCase{"-2147483649", 2}));
+    StateCase{"4294967297", 2}, StateCase{"-2147483649", 2}),
+    [](const auto& info) { return testnames::Readable(info.param.stored); });
 
 TEST(SqliteApi, LongTextsAreCutToWholeMailboxes)
 {

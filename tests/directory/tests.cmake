@@ -8,7 +8,7 @@ foreach(_variant fakeapi fakeapi_missing)
     C_STANDARD 17 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF
     C_VISIBILITY_PRESET hidden
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/${_variant})
-  target_compile_options(${_variant} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  target_compile_options(${_variant} PRIVATE ${VESKA_WARNINGS})
 endforeach()
 target_compile_definitions(fakeapi_missing PRIVATE FAKE_API_OMIT_GETUSERSETTING)
 

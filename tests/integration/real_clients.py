@@ -19,6 +19,9 @@ import unittest
 
 import ldap3
 
+print("real clients through %s (Python %s, ldap3 %s)" % (sys.executable, sys.version.split()[0], ldap3.__version__),
+      file=sys.stderr)
+
 VESKAD, API_SO, SOURCE = sys.argv[1:4]
 del sys.argv[1:4]
 

@@ -2,6 +2,7 @@
 // exact octets, the nesting bound and list indexing.
 #include "ldap/LDAPASN.h"
 #include "support/Wire.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -122,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(Asn, LengthTable,
                                            LengthCase{70000, "83 01 11 70"},
                                            LengthCase{16777215, "83 FF FF FF"},
                                            LengthCase{16777216, "84 01 00 00 00"},
-                                           LengthCase{4294967295u, "84 FF FF FF FF"}));
+                                           LengthCase{4294967295u, "84 FF FF FF FF"}),
+                         [](const auto& info) { return "Size" + std::to_string(info.param.Size); });
 
 // A primitive element of each content size encodes as tag, length octets, content.
 TEST(Asn, EncodeValueSizes) {

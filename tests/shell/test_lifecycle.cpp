@@ -4,6 +4,7 @@
 
 #include "config/LogFile.h"
 #include "support/Wire.h"
+#include "support/TestNames.h"
 
 #include <gtest/gtest.h>
 
@@ -177,7 +178,11 @@ INSTANTIATE_TEST_SUITE_P(Names, Caption,
                                            TCaptionCase{"/x/ldap-test.exe", "LDAP-TEST 1.1"},
                                            TCaptionCase{"/x/veska.exe", "VESKA 1.1"},
                                            TCaptionCase{"/x/My.Server.bin", "MY.SERVER 1.1"},
-                                           TCaptionCase{"/x/\xe9t\xe9", "\xe9T\xe9 1.1"}));
+                                           TCaptionCase{"/x/\xe9t\xe9", "\xe9T\xe9 1.1"}),
+                         [](const auto& info) {
+                             const std::string_view path = info.param.Path;
+                             return testnames::Readable(path.substr(path.rfind('/') + 1));
+                         });
 
 TEST(ProgramFolder, DefaultsToTheRunningExecutable)
 {

@@ -13,7 +13,7 @@ if(TARGET veska_ui)
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
-    target_compile_options(${name} PRIVATE -Wall -Wextra -Werror)
+    target_compile_options(${name} PRIVATE ${VESKA_TEST_WARNINGS})
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_LIST_DIR}/..)
     target_link_libraries(${name} PRIVATE veska_ui Qt6::Test)
     target_compile_definitions(${name} PRIVATE
