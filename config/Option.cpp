@@ -84,7 +84,11 @@ void TOptions::LoadFromFile(const std::string& path)
     for (const std::string& name : file.KeyNames(kOptionsSection)) {
         const int index = IndexOfLocked(name);
         if (index < 0) continue;
-        FOptions[static_cast<std::size_t>(index)].SetAsText(file.ReadString(kOptionsSection, name));
+        try {
+            FOptions[static_cast<std::size_t>(index)].SetAsText(file.ReadString(kOptionsSection, name));
+        } catch (const EConvertError& e) {
+            throw ESettingError(e.what(), name, path);
+        }
     }
 }
 

@@ -6,7 +6,24 @@
 #include <cstdint>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
+
+// A value of a settings file that does not convert: the conversion's own text,
+// with the key (as written in the file) and the file it came from.
+class ESettingError : public EConvertError {
+public:
+    ESettingError(const std::string& text, std::string key, std::string path)
+        : EConvertError(text), FKey(std::move(key)), FPath(std::move(path))
+    {
+    }
+    const std::string& Key() const { return FKey; }
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FKey;
+    std::string FPath;
+};
 
 // Value kinds; they govern only the text form of a value.
 enum : uint8_t {
@@ -60,8 +77,8 @@ public:
     TOption Option(int index) const;  // a copy; raises std::out_of_range
 
     // Applies the keys of section OPTIONS in file order; a missing file or
-    // section changes nothing. A conversion error ends the load and propagates;
-    // entries set from earlier lines keep their new values.
+    // section changes nothing. A conversion error ends the load and propagates
+    // as ESettingError; entries set from earlier lines keep their new values.
     void LoadFromFile(const std::string& path);
     // Writes every entry in list order with one read and one atomic write of
     // the file. Raises EProfileError "Unable to write to <path>"; the file is

@@ -50,7 +50,7 @@ void LoadUsers(ILoadUsersHost& host, const std::string& programDir, const std::s
     TMailApi api;
     if (!api.Open(programDir)) {
         ReplaceUserList(std::move(list));
-        host.MessageBox("Cannot open API");
+        host.MessageBox("Cannot open API", api.LastError());
         return;
     }
     // A failure inside the library calls (there are none by contract, but a

@@ -12,7 +12,8 @@ class ILoadUsersHost {
 public:
     virtual ~ILoadUsersHost() = default;
     virtual void LogEvent(TEventKind kind, const std::string& message) = 0;
-    virtual void MessageBox(const std::string& text) = 0;
+    // A fixed text and its cause (empty when unknown).
+    virtual void MessageBox(const std::string& text, const std::string& detail) = 0;
     virtual void SetDomainCount(int32_t count) = 0;
     virtual void SetUserCount(int32_t count) = 0;
     virtual void UpdateStatistics() = 0;
@@ -22,7 +23,8 @@ public:
 // published user of the library in programDir (which ends with "/"), then the
 // records of extFile (when not empty; relative to the current directory).
 // When the library cannot be opened the directory stays empty, "Cannot open
-// API" is shown and nothing else happens. An error while reading extFile is
+// API" is shown with the reason (path and loader error, missing function or
+// Init's result) and nothing else happens. An error while reading extFile is
 // raised after the entries built before it were published; the user count and
 // the statistics are then left alone.
 //

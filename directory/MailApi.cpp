@@ -21,7 +21,7 @@ bool Resolve(void* handle, const char* name, Fn& fn, std::string& error)
     dlerror();
     void* sym = dlsym(handle, name);
     if (sym == nullptr) {
-        error = std::string("missing entry point ") + name;
+        error = std::string("missing function ") + name;
         return false;
     }
     // POSIX guarantees data and function pointers convert; C++ leaves it
@@ -59,7 +59,8 @@ bool TMailApi::Open(const std::string& programDir)
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = dlerror();
-        FLastError = why != nullptr ? why : "cannot load " + path;
+        // The loader names the file itself.
+        FLastError = why != nullptr ? why : path + ": cannot be loaded";
         return false;
     }
     InitFn init = nullptr;
@@ -75,12 +76,13 @@ bool TMailApi::Open(const std::string& programDir)
         && Resolve(handle, "LoadUser", loadUser, FLastError)
         && Resolve(handle, "GetUserSetting", userSetting, FLastError);
     if (!resolved) {
+        FLastError = path + ": " + FLastError;
         dlclose(handle);
         return false;
     }
     const int initResult = init(programDir.c_str());
     if (initResult != 0) {
-        FLastError = "Init returned " + std::to_string(initResult);
+        FLastError = path + ": Init(\"" + programDir + "\") returned " + std::to_string(initResult);
         dlclose(handle);
         return false;
     }

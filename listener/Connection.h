@@ -14,11 +14,20 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Socket failures (bind, listen, read, write) and the deactivation timeout.
 class ESocketError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    // cause: where and why, for the line after a fixed message
+    // ("127.0.0.1:389: Address already in use").
+    ESocketError(const std::string& text, std::string cause) : std::runtime_error(text), FCause(std::move(cause)) {}
+    // Empty when the text says it all.
+    const std::string& Cause() const { return FCause; }
+
+private:
+    std::string FCause;
 };
 
 class TConnection final : public ILdapConnection {

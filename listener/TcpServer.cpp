@@ -26,6 +26,16 @@ std::string BindErrorText(int error, const TBinding& binding) {
     return "Could not bind socket to " + binding.IP + ":" + std::to_string(binding.Port) + ". " + ErrnoText(error);
 }
 
+// "address:port: reason", with what the reason means here where it is not plain.
+std::string BindCause(const TBinding& binding, const std::string& reason, int error = 0) {
+    std::string cause = binding.IP + ":" + std::to_string(binding.Port) + ": " + reason;
+    if (error == EACCES && binding.Port > 0 && binding.Port < 1024)
+        cause += " (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability)";
+    else if (error == EADDRNOTAVAIL)
+        cause += " (the address is not one of this host's)";
+    return cause;
+}
+
 std::string AddressText(const in_addr& address) {
     char text[INET_ADDRSTRLEN] = {};
     if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) return {};
@@ -78,27 +88,36 @@ bool TTCPServer::TImpl::StopLoops(std::chrono::milliseconds timeout) {
 
 std::vector<int> TTCPServer::TImpl::OpenListeners(std::vector<TBinding>& bindings) {
     std::vector<int> sockets;
-    auto fail = [&sockets](const std::string& text) {
+    auto fail = [&sockets](const std::string& text, const std::string& cause) {
         for (const int fd : sockets) ::close(fd);
-        throw ESocketError(text);
+        throw ESocketError(text, cause);
     };
     const int backlog = ListenBacklog();
     for (auto& binding : bindings) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         if (binding.Port < 0 || binding.Port > 65535)
-            fail("Could not bind socket. Invalid port " + std::to_string(binding.Port) + ".");
+            fail("Could not bind socket. Invalid port " + std::to_string(binding.Port) + ".",
+                 BindCause(binding, "port out of range (0 to 65535)"));
         address.sin_port = htons(static_cast<std::uint16_t>(binding.Port));
         if (inet_pton(AF_INET, binding.IP.c_str(), &address.sin_addr) != 1)
-            fail("Could not bind socket. Invalid address \"" + binding.IP + "\".");
+            fail("Could not bind socket. Invalid address \"" + binding.IP + "\".", BindCause(binding, "not an IPv4 address"));
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) fail("Could not open socket. " + ErrnoText(errno));
+        if (fd < 0) {
+            const int error = errno;
+            fail("Could not open socket. " + ErrnoText(error), BindCause(binding, ErrnoText(error), error));
+        }
         sockets.push_back(fd);
         const int on = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            fail(BindErrorText(errno, binding));
-        if (::listen(fd, backlog) != 0) fail("Could not listen on socket. " + ErrnoText(errno));
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            const int error = errno;
+            fail(BindErrorText(error, binding), BindCause(binding, ErrnoText(error), error));
+        }
+        if (::listen(fd, backlog) != 0) {
+            const int error = errno;
+            fail("Could not listen on socket. " + ErrnoText(error), BindCause(binding, ErrnoText(error), error));
+        }
         sockaddr_in bound{};
         socklen_t boundSize = sizeof bound;
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundSize) == 0) {

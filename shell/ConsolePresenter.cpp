@@ -21,6 +21,7 @@ TConsolePresenter::TConsolePresenter(std::FILE* lines, std::FILE* messages)
 void TConsolePresenter::ErrorRaised(const TServiceError& error)
 {
     WriteLine(FMessages, error.Text);
+    if (!error.Detail.empty()) WriteLine(FMessages, error.Detail);
 }
 
 void TConsolePresenter::LogLineAdded(const std::string& line)

@@ -15,7 +15,7 @@ public:
     // through a bounded queue, so no call here waits for a stream.
     TConsolePresenter(std::FILE* lines, std::FILE* messages);
 
-    // The fixed text on one line.
+    // The fixed text on one line, its cause (when known) on the next.
     void ErrorRaised(const TServiceError& error) override;
     // One line per event; dropped and counted when the stream cannot keep up.
     void LogLineAdded(const std::string& line) override;

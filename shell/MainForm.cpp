@@ -6,6 +6,7 @@
 #include "directory/UserInfo.h"
 #include "ldap/Search.h"
 #include "shell/Bindings.h"
+#include "shell/StartFailure.h"
 
 #include <unistd.h>
 
@@ -235,6 +236,9 @@ TInitOutcome TMainForm::InitService()
     const std::string settingsPath = FProgramDir + "VESKA.INI";
     try {
         FOptions->LoadFromFile(settingsPath);
+    } catch (const ESettingError& e) {
+        RaiseError({e.what(), "key " + e.Key() + " in " + e.Path()});
+        return TInitOutcome::SettingsError;
     } catch (const std::exception& e) {
         RaiseError({e.what(), settingsPath});
         return TInitOutcome::SettingsError;
@@ -244,7 +248,7 @@ TInitOutcome TMainForm::InitService()
     try {
         StartService();
     } catch (const std::exception& e) {
-        RaiseError({"Cannot start on specified port!", e.what()});
+        RaiseError({"Cannot start on specified port!", StartFailureCause(e)});
         Notify([](IServiceObserver& o) { o.CloseRequested(); });
         return TInitOutcome::StartFailed;
     }
@@ -306,7 +310,7 @@ void TMainForm::FormDestroy()
 
 void TMainForm::LoadUsers() { ::LoadUsers(*this, FProgramDir, FOptions->ExtFile()); }
 
-void TMainForm::MessageBox(const std::string& text) { RaiseError({text, ""}); }
+void TMainForm::MessageBox(const std::string& text, const std::string& detail) { RaiseError({text, detail}); }
 
 void TMainForm::Import(const std::string& path) { ImportLDIF(path); }
 

@@ -114,7 +114,7 @@ private:
     friend class TMainFormProbe;  // tests reach the counters and the panel steps
 
     // ILoadUsersHost, for LoadUsers.
-    void MessageBox(const std::string& text) override;
+    void MessageBox(const std::string& text, const std::string& detail) override;
     void SetDomainCount(int32_t count) override { FDomainCount = count; }
     void SetUserCount(int32_t count) override { FUserCount = count; }
     // Refreshes requests, domains, users, binding and port.

@@ -2,26 +2,36 @@
 // user-interface thread: it starts the service, then waits for signals.
 #include "shell/ConsolePresenter.h"
 #include "shell/MainForm.h"
+#include "shell/StartFailure.h"
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <string>
 
+#ifndef VESKA_VERSION
+#define VESKA_VERSION "unknown"
+#endif
+
 namespace {
 
 constexpr const char* kUsage =
-    "usage: veskad [--dir DIR]\n"
+    "usage: veskad [--dir DIR] | --help | --version\n"
     "  Runs the LDAP service of the program folder DIR (default: the folder of\n"
     "  this executable): settings DIR/VESKA.INI, event log DIR/VESKA.LOG,\n"
     "  mail-server library DIR/API.so. Events go to stdout, messages to stderr.\n"
-    "  SIGHUP restarts the service; SIGTERM and SIGINT stop it and end veskad.\n";
+    "  SIGHUP restarts the service; SIGTERM and SIGINT stop it and end veskad.\n"
+    "  Exit codes: 0 stopped by a signal, 1 the service could not start or the\n"
+    "  settings could not be read, 2 bad arguments or DIR is not a folder.\n";
 
 struct TArguments {
     bool Help = false;
+    bool Version = false;
     bool HasDir = false;
     std::string Dir;
 };
@@ -33,6 +43,8 @@ bool ParseArguments(int argc, char** argv, TArguments& args)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             args.Help = true;
+        } else if (arg == "--version") {
+            args.Version = true;
         } else if (arg == "--dir" && i + 1 < argc && argv[i + 1][0] != '\0') {
             args.HasDir = true;
             args.Dir = argv[++i];
@@ -46,8 +58,31 @@ bool ParseArguments(int argc, char** argv, TArguments& args)
     return true;
 }
 
-// Shown the way the desktop shows an error it does not catch, and the program goes on.
-void ReportError(TConsolePresenter& console, const std::exception& e) { console.ErrorRaised({e.what(), ""}); }
+// The program folder must exist: starting a server with default settings on
+// port 389 because of a typo in a unit file is worse than not starting.
+bool CheckProgramDir(const std::string& dir)
+{
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0) {
+        const int error = errno;
+        std::fprintf(stderr, "Program folder not found\n%s: %s\n", dir.c_str(), std::strerror(error));
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "Program folder not found\n%s: %s\n", dir.c_str(), std::strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
+
+// Shown the way the desktop shows an error it does not catch, and the program
+// goes on; the cause, when there is one beyond the text, on the next line.
+void ReportError(TConsolePresenter& console, const std::exception& e)
+{
+    std::string cause = StartFailureCause(e);
+    if (cause == e.what()) cause.clear();
+    console.ErrorRaised({e.what(), cause});
+}
 
 // Stops the service and frees the directory; a stop that times out is
 // reported, and the listener's own teardown then waits for the rest.
@@ -73,6 +108,11 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (args.Version) {
+        std::fputs("veskad " VESKA_VERSION "\n", stdout);
+        return 0;
+    }
+    if (args.HasDir && !CheckProgramDir(args.Dir)) return 2;
 
     // Blocked before any thread exists, so every thread inherits the mask and
     // the signals are only ever taken by sigwait below: no handler runs

@@ -22,7 +22,11 @@ public:
     {
         Calls.push_back("log " + std::to_string(EventLevel(kind)) + " " + message);
     }
-    void MessageBox(const std::string& text) override { Calls.push_back("box " + text); }
+    void MessageBox(const std::string& text, const std::string& detail) override
+    {
+        Calls.push_back("box " + text);
+        Details.push_back(detail);
+    }
     void SetDomainCount(int32_t count) override
     {
         Domains = count;
@@ -36,6 +40,7 @@ public:
     void UpdateStatistics() override { Calls.push_back("update"); }
 
     std::vector<std::string> Calls;
+    std::vector<std::string> Details;  // the causes that came with the boxes
     int32_t Domains = -1;
     int32_t Users = -1;
 };

@@ -74,7 +74,7 @@ TEST_F(ServiceViews, SettingsErrorNamesTheFile)
     Form.AddObserver(&errors);
     ASSERT_EQ(Form.FormCreate(), TInitOutcome::SettingsError);
     ASSERT_EQ(errors.Errors.size(), 1u);
-    EXPECT_EQ(errors.Errors[0].Detail, Dir.File("VESKA.INI"));
+    EXPECT_EQ(errors.Errors[0].Detail, "key MaxResults in " + Dir.File("VESKA.INI"));
     Form.RemoveObserver(&errors);
 }
 

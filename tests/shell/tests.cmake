@@ -12,5 +12,6 @@ endforeach()
 # The daemon as a process: exit codes, streams and signals.
 if(TARGET test_veskad AND TARGET veskad)
   add_dependencies(test_veskad veskad)
-  target_compile_definitions(test_veskad PRIVATE VESKAD_PATH="$<TARGET_FILE:veskad>")
+  target_compile_definitions(test_veskad PRIVATE VESKAD_PATH="$<TARGET_FILE:veskad>"
+    VESKA_VERSION="${PROJECT_VERSION}")
 endif()
