@@ -97,21 +97,18 @@ void WriteLDIF(const std::string& path, const TUserList* users)
     out.reserve(kChunkSize + 4096);
     const int count = users ? users->Count() : 0;
     for (int i = 0; i < count; ++i) {
-        for (const std::string& line : users->Objects(i).Attributes.Lines()) {
-            const std::size_t eq = line.find('=');
-            if (eq == std::string::npos) {
-                out += line;
-            } else {
-                out.append(line, 0, eq);
+        users->ForEachLine(i, [&](const TLineView& line) {
+            if (line.HasEquals) {
+                out.append(line.Type);
                 out += ": ";
-                out.append(line, eq + 1, std::string::npos);
             }
+            out.append(line.Value);
             out += "\r\n";
             if (out.size() >= kChunkSize) {
                 WriteAll(file.Fd(), path, out);
                 out.clear();
             }
-        }
+        });
         out += "\r\n";
     }
     WriteAll(file.Fd(), path, out);
@@ -197,7 +194,7 @@ void TLDIFFile::AddRecord(std::vector<std::string>& buffer)
     }
     const int index = Users->IndexOfMail(mail);
     if (index == -1)
-        Users->Add(std::move(name), std::make_unique<TUserInfo>(std::move(buffer)));
+        Users->Add(name, buffer);
     else
         Users->AppendLines(index, buffer);
     buffer.clear();

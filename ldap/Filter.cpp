@@ -5,7 +5,8 @@
 
 namespace {
 
-bool MatchSubstrings(const TASNNode& filter, const TUserInfo& entry)
+template <typename TEntry>
+bool MatchSubstrings(const TASNNode& filter, const TEntry& entry)
 {
     const std::string_view type = SubstringsAttributeType(filter);
     const TASNList& parts = filter.Children.Items(1).Children;
@@ -32,7 +33,8 @@ bool MatchSubstrings(const TASNNode& filter, const TUserInfo& entry)
     return result;
 }
 
-bool Match(const TASNNode& filter, const TUserInfo& entry, int depth)
+template <typename TEntry>
+bool Match(const TASNNode& filter, const TEntry& entry, int depth)
 {
     if (depth > kMaxFilterDepth)
         throw EFilterDepthError();
@@ -74,6 +76,11 @@ std::string_view SubstringsAttributeType(const TASNNode& substrings)
 }
 
 bool MatchFilter(const TASNNode& filter, const TUserInfo& entry)
+{
+    return Match(filter, entry, 1);
+}
+
+bool MatchFilter(const TASNNode& filter, const TEntryView& entry)
 {
     return Match(filter, entry, 1);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "directory/UserInfo.h"
+#include "directory/UserList.h"
 #include "ldap/LDAPASN.h"
 
 #include <stdexcept>
@@ -31,6 +32,7 @@ public:
 // the attribute, ASCII case ignored. Every other filter never matches. A
 // missing child raises EListIndexError when evaluation reaches it.
 bool MatchFilter(const TASNNode& filter, const TUserInfo& entry);
+bool MatchFilter(const TASNNode& filter, const TEntryView& entry);
 
 // The attribute type of a substrings filter: its first child's octets without
 // leading and trailing octets of 0x20 or below.

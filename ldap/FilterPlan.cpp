@@ -53,12 +53,18 @@ void UniteInto(TFilterCandidates& into, std::vector<std::uint32_t>&& more)
     into.Entries = std::move(united);
 }
 
-TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TSubstringIndex& index)
+struct TPlan {
+    const TSubstringIndex& Index;
+    std::uint32_t DenseLimit;
+};
+
+TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TPlan& plan)
 {
-    const std::string_view type = SubstringsAttributeType(filter);
+    const std::int64_t column = plan.Index.Column(SubstringsAttributeType(filter));
     const TASNList& parts = filter.Children.Items(1).Children;
     // Parts are alternatives, so the entries of any one of them may match.
     TFilterCandidates result;
+    std::vector<std::uint32_t> entries;
     for (int i = 0; i < parts.Count(); ++i) {
         const TASNNode& part = parts.Items(i);
         if (part.Tag != kPartInitial && part.Tag != kPartAny && part.Tag != kPartFinal)
@@ -69,12 +75,21 @@ TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TSubstringI
             continue;
         if (part.Value.size() < TSubstringIndex::kWindow)
             return AllEntries();
-        UniteInto(result, index.Candidates(type, part.Value));
+        // No entry has the attribute: a non-empty part matches none.
+        if (column < 0)
+            continue;
+        const TSubstringIndex::TPostings postings =
+            plan.Index.Rarest(static_cast<std::uint32_t>(column), UpperASCII(part.Value));
+        if (postings.Count > plan.DenseLimit)
+            return AllEntries();
+        TSubstringIndex::Decode(postings, entries);
+        UniteInto(result, std::move(entries));
+        entries = {};
     }
     return result;
 }
 
-TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& index, int depth)
+TFilterCandidates Candidates(const TASNNode& filter, const TPlan& plan, int depth)
 {
     if (depth > kMaxFilterDepth)
         return AllEntries();
@@ -82,7 +97,7 @@ TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& inde
     case kFilterAnd: {
         TFilterCandidates result = AllEntries();
         for (int i = 0; i < filter.Children.Count(); ++i) {
-            TFilterCandidates child = Candidates(filter.Children.Items(i), index, depth + 1);
+            TFilterCandidates child = Candidates(filter.Children.Items(i), plan, depth + 1);
             if (child.All)
                 continue;
             if (result.All) {
@@ -101,7 +116,7 @@ TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& inde
     case kFilterOr: {
         TFilterCandidates result;
         for (int i = 0; i < filter.Children.Count(); ++i) {
-            TFilterCandidates child = Candidates(filter.Children.Items(i), index, depth + 1);
+            TFilterCandidates child = Candidates(filter.Children.Items(i), plan, depth + 1);
             if (child.All)
                 return child;
             UniteInto(result, std::move(child.Entries));
@@ -115,7 +130,7 @@ TFilterCandidates Candidates(const TASNNode& filter, const TSubstringIndex& inde
     case kFilterSubstrings:
         if (filter.Children.Count() < 2)
             return AllEntries();
-        return SubstringsCandidates(filter, index);
+        return SubstringsCandidates(filter, plan);
     default:
         // Every other filter never matches.
         return {};
@@ -129,7 +144,7 @@ bool FilterIsWellFormed(const TASNNode& filter)
     return WellFormed(filter, 1);
 }
 
-TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index)
+TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index, std::uint32_t denseLimit)
 {
-    return Candidates(filter, index, 1);
+    return Candidates(filter, TPlan{index, denseLimit}, 1);
 }

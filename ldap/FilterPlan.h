@@ -6,6 +6,7 @@
 #include "ldap/LDAPASN.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // True when MatchFilter can never raise on this filter, whatever the entry:
@@ -22,5 +23,8 @@ struct TFilterCandidates {
 };
 
 // Meant for a filter FilterIsWellFormed accepts; on any other it answers All,
-// which is never wrong.
-TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index);
+// which is never wrong. A part whose rarest window is held by more than
+// `denseLimit` entries counts as All: testing every entry in order is then
+// cheaper than listing them, the more so as a search stops at its limit.
+TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index,
+                                   std::uint32_t denseLimit = std::numeric_limits<std::uint32_t>::max());

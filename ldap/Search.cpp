@@ -1,5 +1,6 @@
 #include "ldap/Search.h"
 
+#include "ldap/CompiledFilter.h"
 #include "ldap/Filter.h"
 #include "ldap/FilterPlan.h"
 #include "ldap/SearchEncoding.h"
@@ -30,9 +31,64 @@ std::pair<std::string_view, std::string_view> SplitLine(std::string_view line)
     return {line.substr(0, eq), line.substr(eq + 1)};
 }
 
+// Below this many entries a candidate list is always worth it.
+constexpr std::uint32_t kSmallDirectory = 1024;
+
+// The entries picked so far, by their upper-cased mail value (the first mail
+// line; empty without one): one entry per value. Open addressing over entry
+// numbers, the values read from the column: nothing allocated per entry.
+class TSeenValues {
+public:
+    TSeenValues(const TValueColumns& columns, std::uint32_t column)
+        : FColumns(columns), FColumn(column), FSlots(64, 0)
+    {
+    }
+    // False when an entry with the same value was inserted before.
+    bool Insert(std::uint32_t entry)
+    {
+        const std::string_view value = FColumns.Value(FColumn, entry);
+        const std::size_t hash = std::hash<std::string_view>()(value);
+        for (std::size_t at = hash & (FSlots.size() - 1);; at = (at + 1) & (FSlots.size() - 1)) {
+            const std::uint32_t held = FSlots[at];
+            if (held == 0)
+                break;
+            if (FColumns.Value(FColumn, held - 1) == value)
+                return false;
+        }
+        if ((++FUsed) * 2 > FSlots.size())
+            Grow();
+        for (std::size_t at = hash & (FSlots.size() - 1);; at = (at + 1) & (FSlots.size() - 1))
+            if (FSlots[at] == 0) {
+                FSlots[at] = entry + 1;
+                return true;
+            }
+    }
+
+private:
+    void Grow()
+    {
+        std::vector<std::uint32_t> old(FSlots.size() * 2, 0);
+        old.swap(FSlots);
+        for (const std::uint32_t held : old) {
+            if (held == 0)
+                continue;
+            const std::size_t hash = std::hash<std::string_view>()(FColumns.Value(FColumn, held - 1));
+            std::size_t at = hash & (FSlots.size() - 1);
+            while (FSlots[at] != 0)
+                at = (at + 1) & (FSlots.size() - 1);
+            FSlots[at] = held;
+        }
+    }
+
+    const TValueColumns& FColumns;
+    const std::uint32_t FColumn;
+    std::vector<std::uint32_t> FSlots; // entry + 1, 0 for free
+    std::size_t FUsed = 0;
+};
+
 } // namespace
 
-void AddEntryMessage(const TASNList& request, TASNList& answer, const std::string& entryName,
+void AddEntryMessage(const TASNList& request, TASNList& answer, std::string_view entryName,
                      const TUserInfo& entry)
 {
     TASNNode& message = answer.Add(kTagSequence);
@@ -55,44 +111,59 @@ TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions
     FMessageID = MessageID(request);
     const TUserList* list = FList.get();
     const int count = list ? list->Count() : 0;
-    // Mail values already picked, upper-cased: one entry per value, regardless of case.
-    std::unordered_set<std::string> seen;
+    // Read afresh for every entry about to be sent; 0 or less means no limit.
+    const auto roomFor = [&options](std::size_t picked) {
+        const int maxResults = options.GetValue("MaxResults").AsInteger();
+        return maxResults <= 0 || picked < static_cast<std::size_t>(maxResults);
+    };
     // Skipping entries (and stopping at the limit) is only safe when the
-    // filter can't raise on any of them; otherwise the full walk raises where
+    // filter can't raise on any of them; otherwise the plain walk raises where
     // it always has.
     const bool wellFormed =
         count > 0 && operation.Children.Count() > 6 && FilterIsWellFormed(operation.Children.Items(6));
-    bool full = false;
-    const auto consider = [&](int i) {
-        const TUserInfo& entry = list->Objects(i);
-        if (!MatchFilter(operation.Children.Items(6), entry))
-            return;
-        std::string mail = UpperASCII(entry.ValueOf("mail"));
-        if (seen.count(mail) != 0)
-            return;
-        // Read afresh for every entry about to be sent; 0 or less means no limit.
-        const int maxResults = options.GetValue("MaxResults").AsInteger();
-        if (maxResults > 0 && seen.size() >= static_cast<std::size_t>(maxResults)) {
-            full = wellFormed;
-            return;
+    if (!wellFormed || scan == TSearchScan::Full) {
+        // Mail values already picked, upper-cased: one entry per value, regardless of case.
+        std::unordered_set<std::string> seen;
+        for (int i = 0; i < count; ++i) {
+            const TEntryView entry = list->Objects(i);
+            if (!MatchFilter(operation.Children.Items(6), entry))
+                continue;
+            std::string mail = UpperASCII(entry.ValueViewOf("mail"));
+            if (seen.count(mail) != 0 || !roomFor(seen.size()))
+                continue;
+            FEntries.push_back(static_cast<std::uint32_t>(i));
+            seen.insert(std::move(mail));
         }
-        FEntries.push_back(static_cast<std::uint32_t>(i));
-        seen.insert(std::move(mail));
+        return;
+    }
+
+    const TCompiledFilter filter(operation.Children.Items(6), *list);
+    const TValueColumns& columns = list->Columns();
+    TSeenValues seen(columns, list->MailFoldedId());
+    // Ends the walk once the limit is reached: no later entry can be sent.
+    const auto consider = [&](std::uint32_t i) {
+        if (!filter.Matches(i) || !seen.Insert(i))
+            return true;
+        if (!roomFor(FEntries.size()))
+            return false;
+        FEntries.push_back(i);
+        return true;
     };
     TFilterCandidates candidates;
-    if (wellFormed && scan == TSearchScan::Indexed)
-        candidates = FilterCandidates(operation.Children.Items(6), list->SubstringIndex());
-    else
-        candidates.All = true;
+    candidates.All = true;
+    if (scan == TSearchScan::Indexed) {
+        // Past an eighth of the entries a list costs more than the walk.
+        const auto dense = static_cast<std::uint32_t>(count) / 8 + kSmallDirectory;
+        candidates = FilterCandidates(operation.Children.Items(6), list->SubstringIndex(), dense);
+    }
     if (candidates.All) {
-        for (int i = 0; i < count && !full; ++i)
-            consider(i);
-    } else {
-        for (const std::uint32_t i : candidates.Entries) {
-            consider(static_cast<int>(i));
-            if (full)
+        for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(count); ++i)
+            if (!consider(i))
                 break;
-        }
+    } else {
+        for (const std::uint32_t i : candidates.Entries)
+            if (!consider(i))
+                break;
     }
 }
 
@@ -107,18 +178,10 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
         if (progressed && out.size() - start >= budget)
             return true;
         const int i = static_cast<int>(FEntries[FSent++]);
-        const std::string& name = FList->Names(i);
-        const TUserInfo& entry = FList->Objects(i);
-        TEntryMessageWriter writer(FMessageID, name);
-        for (const std::string& line : entry.Attributes.Lines()) {
-            const auto [type, value] = SplitLine(line);
-            writer.Measure(type, value);
-        }
+        TEntryMessageWriter writer(FMessageID, FList->NameView(i));
+        FList->ForEachLine(i, [&](const TLineView& line) { writer.Measure(line.Type, line.Value); });
         writer.Begin(out);
-        for (const std::string& line : entry.Attributes.Lines()) {
-            const auto [type, value] = SplitLine(line);
-            writer.Line(out, type, value);
-        }
+        FList->ForEachLine(i, [&](const TLineView& line) { writer.Line(out, line.Type, line.Value); });
         progressed = true;
     }
     if (progressed && out.size() - start >= budget)

@@ -13,8 +13,10 @@
 #include <vector>
 
 // Indexed tests the filter only on the entries the substring index leaves
-// possible; Full tests every entry. Both give the same answer.
-enum class TSearchScan { Indexed, Full };
+// possible; Columns tests every entry against the upper-cased value columns;
+// Full evaluates the filter tree on every entry's lines. All give the same
+// answer.
+enum class TSearchScan { Indexed, Columns, Full };
 
 // One search over the directory state published when it is made, which it
 // keeps: the entries are picked at once (so a request that must end the
@@ -49,5 +51,5 @@ void SearchAnswerInto(std::string& out, const TASNList& request, const TOptions&
 
 // Appends one SearchResultEntry message for the entry to the answer list (the
 // tree form of what the answer source encodes directly).
-void AddEntryMessage(const TASNList& request, TASNList& answer, const std::string& entryName,
+void AddEntryMessage(const TASNList& request, TASNList& answer, std::string_view entryName,
                      const TUserInfo& entry);

@@ -63,7 +63,7 @@ using State = std::pair<int, long>; // entries, lines
 // Checks one entry; returns an empty text when sound.
 std::string CheckEntry(const TUserList& list, int index)
 {
-    const TUserInfo& entry = list.Objects(index);
+    const TEntryView entry = list.Objects(index);
     const auto& lines = entry.Attributes.Lines();
     if (lines.size() == 1 && lines[0] == "version=1")
         return {};
