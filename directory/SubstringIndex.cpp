@@ -6,6 +6,9 @@
 #include "directory/Varint.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
 #include <bit>
 #include <numeric>
 #include <utility>
@@ -16,11 +19,6 @@ constexpr std::uint32_t kWindowSpace = 1u << 24;
 // Below this many octets a column's windows are sorted rather than counted in
 // a table over every possible window.
 constexpr std::size_t kSmallColumn = std::size_t(1) << 20;
-
-constexpr std::uint64_t MakeKey(std::uint32_t column, std::uint32_t window)
-{
-    return (static_cast<std::uint64_t>(column) << 24) | window;
-}
 
 // Calls f(window) for every 3-octet window of an upper-cased text.
 template <typename F>
@@ -36,6 +34,15 @@ void ForEachWindow(std::string_view text, F&& f)
     }
 }
 
+// Inline: without a target flag std::popcount becomes a library call.
+inline std::uint32_t BitCount(std::uint64_t x)
+{
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::uint32_t>((x * 0x0101010101010101ull) >> 56);
+}
+
 // The windows present in one column, numbered densely in window order.
 class TWindowRanks {
 public:
@@ -47,14 +54,14 @@ public:
         std::uint32_t total = 0;
         for (std::size_t w = 0; w < FBits.size(); ++w) {
             FRanks[w] = total;
-            total += static_cast<std::uint32_t>(std::popcount(FBits[w]));
+            total += BitCount(FBits[w]);
         }
         return total;
     }
     std::uint32_t Of(std::uint32_t window) const
     {
         const std::uint64_t below = FBits[window >> 6] & ((std::uint64_t(1) << (window & 63)) - 1);
-        return FRanks[window >> 6] + static_cast<std::uint32_t>(std::popcount(below));
+        return FRanks[window >> 6] + BitCount(below);
     }
     template <typename F>
     void ForEachMarked(F&& f) const
@@ -101,63 +108,93 @@ TSubstringIndex::TSubstringIndex(const TUserList& list, const TValueColumns& col
 void TSubstringIndex::Build(const TValueColumns& columns)
 {
     FEntryCount = columns.EntryCount();
-    FStarts.push_back(0);
-    for (std::uint32_t c = 0; c < columns.ColumnCount(); ++c) {
-        const std::size_t bytes = columns.Bytes(c).size();
-        if (bytes < kSmallColumn) {
-            BuildSmall(columns, c);
-            continue;
+    FColumns.resize(columns.ColumnCount());
+    std::size_t total = 0;
+    for (std::uint32_t c = 0; c < columns.ColumnCount(); ++c)
+        total += columns.Bytes(c).size();
+    // Columns are independent: a large directory builds them on two threads.
+    std::atomic<std::uint32_t> next{0};
+    const auto work = [&] {
+        for (std::uint32_t c = next++; c < columns.ColumnCount(); c = next++) {
+            if (columns.Bytes(c).size() < kSmallColumn)
+                BuildSmall(columns, c, FColumns[c]);
+            else
+                BuildLarge(columns, c, FColumns[c]);
         }
-        TWindowRanks ranks;
-        for (std::uint32_t e = 0; e < FEntryCount; ++e)
-            ForEachWindow(columns.Value(c, e), [&](std::uint32_t w) { ranks.Mark(w); });
-        const std::uint32_t distinct = ranks.Rank();
-        if (distinct == 0)
-            continue;
-        ranks.ForEachMarked([&](std::uint32_t w) { FKeys.push_back(MakeKey(c, w)); });
-
-        // Octets and entries per window: an entry counts once however often
-        // the window repeats in its value.
-        std::vector<std::uint32_t> last(distinct, 0); // entry + 1 of the last posting
-        std::vector<std::uint64_t> size(distinct, 0);
-        std::vector<std::uint32_t> count(distinct, 0);
-        for (std::uint32_t e = 0; e < FEntryCount; ++e)
-            ForEachWindow(columns.Value(c, e), [&](std::uint32_t w) {
-                const std::uint32_t k = ranks.Of(w);
-                if (last[k] == e + 1)
-                    return;
-                size[k] += VarintSize(e + 1 - last[k]);
-                ++count[k];
-                last[k] = e + 1;
-            });
-        std::uint64_t at = FPostings.size();
-        std::vector<std::uint64_t>& cursor = size; // reused: where each list goes on
-        for (std::uint32_t k = 0; k < distinct; ++k) {
-            const std::uint64_t bytes = size[k];
-            cursor[k] = at;
-            at += bytes;
-            FStarts.push_back(at);
-        }
-        FCounts.insert(FCounts.end(), count.begin(), count.end());
-        FPostings.resize(at);
-        std::fill(last.begin(), last.end(), 0);
-        char* const base = FPostings.data();
-        for (std::uint32_t e = 0; e < FEntryCount; ++e)
-            ForEachWindow(columns.Value(c, e), [&](std::uint32_t w) {
-                const std::uint32_t k = ranks.Of(w);
-                if (last[k] == e + 1)
-                    return;
-                cursor[k] = static_cast<std::uint64_t>(PutVarint(base + cursor[k], e + 1 - last[k]) - base);
-                last[k] = e + 1;
-            });
+    };
+    if (total < 2 * kSmallColumn || columns.ColumnCount() < 2) {
+        work();
+        return;
     }
-    FPostings.shrink_to_fit();
-    FKeys.shrink_to_fit();
-    FStarts.shrink_to_fit();
-    FCounts.shrink_to_fit();
+    std::exception_ptr failure;
+    std::thread helper([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        work();
+    } catch (...) {
+        next = columns.ColumnCount();
+        helper.join();
+        throw;
+    }
+    helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
-void TSubstringIndex::BuildSmall(const TValueColumns& columns, std::uint32_t column)
+void TSubstringIndex::BuildLarge(const TValueColumns& columns, std::uint32_t c, TColumnIndex& into) const
+{
+    TWindowRanks ranks;
+    for (std::uint32_t e = 0; e < FEntryCount; ++e)
+        ForEachWindow(columns.Value(c, e), [&](std::uint32_t w) { ranks.Mark(w); });
+    const std::uint32_t distinct = ranks.Rank();
+    if (distinct == 0)
+        return;
+    into.Windows.reserve(distinct);
+    ranks.ForEachMarked([&](std::uint32_t w) { into.Windows.push_back(w); });
+
+    // Octets and entries per window: an entry counts once however often the
+    // window repeats in its value.
+    std::vector<std::uint32_t> last(distinct, 0); // entry + 1 of the last posting
+    std::vector<std::uint64_t> size(distinct, 0);
+    into.Counts.assign(distinct, 0);
+    for (std::uint32_t e = 0; e < FEntryCount; ++e)
+        ForEachWindow(columns.Value(c, e), [&](std::uint32_t w) {
+            const std::uint32_t k = ranks.Of(w);
+            if (last[k] == e + 1)
+                return;
+            size[k] += VarintSize(e + 1 - last[k]);
+            ++into.Counts[k];
+            last[k] = e + 1;
+        });
+    std::uint64_t at = 0;
+    std::vector<std::uint64_t>& cursor = size; // reused: where each list goes on
+    into.Starts.reserve(distinct + 1);
+    into.Starts.push_back(0);
+    for (std::uint32_t k = 0; k < distinct; ++k) {
+        const std::uint64_t bytes = size[k];
+        cursor[k] = at;
+        at += bytes;
+        into.Starts.push_back(at);
+    }
+    into.Postings.resize(at);
+    std::fill(last.begin(), last.end(), 0);
+    char* const base = into.Postings.data();
+    for (std::uint32_t e = 0; e < FEntryCount; ++e)
+        ForEachWindow(columns.Value(c, e), [&](std::uint32_t w) {
+            const std::uint32_t k = ranks.Of(w);
+            if (last[k] == e + 1)
+                return;
+            cursor[k] = static_cast<std::uint64_t>(PutVarint(base + cursor[k], e + 1 - last[k]) - base);
+            last[k] = e + 1;
+        });
+}
+
+void TSubstringIndex::BuildSmall(const TValueColumns& columns, std::uint32_t column, TColumnIndex& into) const
 {
     // (window, entry) pairs, sorted: each run of one window is its list.
     std::vector<std::uint64_t> pairs;
@@ -167,31 +204,36 @@ void TSubstringIndex::BuildSmall(const TValueColumns& columns, std::uint32_t col
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     char buffer[16];
+    into.Starts.push_back(0);
     for (std::size_t i = 0; i < pairs.size();) {
         const auto window = static_cast<std::uint32_t>(pairs[i] >> 32);
-        FKeys.push_back(MakeKey(column, window));
+        into.Windows.push_back(window);
         std::uint32_t last = 0; // entry + 1
         std::uint32_t count = 0;
         for (; i < pairs.size() && static_cast<std::uint32_t>(pairs[i] >> 32) == window; ++i) {
             const auto entry = static_cast<std::uint32_t>(pairs[i]);
             const char* end = PutVarint(buffer, entry + 1 - last);
-            FPostings.insert(FPostings.end(), static_cast<const char*>(buffer), end);
+            into.Postings.insert(into.Postings.end(), static_cast<const char*>(buffer), end);
             last = entry + 1;
             ++count;
         }
-        FCounts.push_back(count);
-        FStarts.push_back(FPostings.size());
+        into.Counts.push_back(count);
+        into.Starts.push_back(into.Postings.size());
     }
+    into.Postings.shrink_to_fit();
 }
 
 TSubstringIndex::TPostings TSubstringIndex::Find(std::uint32_t column, std::uint32_t window) const
 {
-    const std::uint64_t key = MakeKey(column, window);
-    const auto it = std::lower_bound(FKeys.begin(), FKeys.end(), key);
-    if (it == FKeys.end() || *it != key)
+    if (column >= FColumns.size())
         return {};
-    const auto k = static_cast<std::size_t>(it - FKeys.begin());
-    return TPostings{FPostings.data() + FStarts[k], FPostings.data() + FStarts[k + 1], FCounts[k]};
+    const TColumnIndex& index = FColumns[column];
+    const auto it = std::lower_bound(index.Windows.begin(), index.Windows.end(), window);
+    if (it == index.Windows.end() || *it != window)
+        return {};
+    const auto k = static_cast<std::size_t>(it - index.Windows.begin());
+    return TPostings{index.Postings.data() + index.Starts[k], index.Postings.data() + index.Starts[k + 1],
+                     index.Counts[k]};
 }
 
 TSubstringIndex::TPostings TSubstringIndex::Rarest(std::uint32_t column, std::string_view upperPart) const
@@ -256,8 +298,20 @@ std::int64_t TSubstringIndex::Column(std::string_view name) const
     return FList.FindFolded(UpperASCII(name));
 }
 
+std::size_t TSubstringIndex::KeyCount() const
+{
+    std::size_t keys = 0;
+    for (const TColumnIndex& c : FColumns)
+        keys += c.Windows.size();
+    return keys;
+}
+
 std::size_t TSubstringIndex::MemoryBytes() const
 {
-    return sizeof(*this) + FKeys.capacity() * sizeof(std::uint64_t) + FCounts.capacity() * sizeof(std::uint32_t) +
-           FStarts.capacity() * sizeof(std::uint64_t) + FPostings.capacity();
+    std::size_t bytes = sizeof(*this);
+    for (const TColumnIndex& c : FColumns)
+        bytes += sizeof(c) + c.Windows.capacity() * sizeof(std::uint32_t) +
+                 c.Counts.capacity() * sizeof(std::uint32_t) + c.Starts.capacity() * sizeof(std::uint64_t) +
+                 c.Postings.capacity();
+    return bytes;
 }

@@ -42,23 +42,28 @@ public:
 
     std::uint32_t EntryCount() const { return FEntryCount; }
     // Distinct (name, window) keys and the octets the index occupies.
-    std::size_t KeyCount() const { return FKeys.size(); }
+    std::size_t KeyCount() const;
     std::size_t MemoryBytes() const;
 
     static constexpr std::size_t kWindow = 3;
 
 private:
+    // One column's lists: the postings of Windows[k] (sorted) are
+    // Postings[Starts[k] .. Starts[k + 1]), entry + 1 minus the previous
+    // entry + 1, as varints; Counts[k] entries.
+    struct TColumnIndex {
+        std::vector<std::uint32_t> Windows;
+        std::vector<std::uint32_t> Counts;
+        std::vector<std::uint64_t> Starts;
+        std::vector<char> Postings;
+    };
+
     void Build(const TValueColumns& columns);
-    void BuildSmall(const TValueColumns& columns, std::uint32_t column);
+    void BuildSmall(const TValueColumns& columns, std::uint32_t column, TColumnIndex& into) const;
+    void BuildLarge(const TValueColumns& columns, std::uint32_t column, TColumnIndex& into) const;
     TPostings Find(std::uint32_t column, std::uint32_t window) const;
 
     const TUserList& FList;
-    // Sorted keys: column in the high bits, the three octets in the low 24.
-    std::vector<std::uint64_t> FKeys;
-    std::vector<std::uint32_t> FCounts;
-    // The postings of FKeys[k] are FPostings[FStarts[k] .. FStarts[k + 1]):
-    // entry + 1 - previous entry (+ 1), as varints.
-    std::vector<std::uint64_t> FStarts;
-    std::vector<char> FPostings;
+    std::vector<TColumnIndex> FColumns;
     std::uint32_t FEntryCount = 0;
 };
