@@ -3,6 +3,7 @@
 #include "shell/ConsolePresenter.h"
 #include "shell/MainForm.h"
 #include "shell/StartFailure.h"
+#include "shell/SystemdNotify.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -142,22 +143,28 @@ int main(int argc, char** argv)
         Shutdown(form, console);
         return 1;
     }
+    // A service manager that waits for readiness (systemd's Type=notify) gets it
+    // once the listener is bound.
+    NotifyServiceManager("READY=1");
 
     for (;;) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0) continue;
         if (signal == SIGHUP) {
             // Also brings back a service that an earlier failed restart left stopped.
+            NotifyServiceManager("RELOADING=1");
             try {
                 form.StopService();
                 form.StartService();
             } catch (const std::exception& e) {
                 ReportError(console, e);
             }
+            NotifyServiceManager("READY=1");
             continue;
         }
         break;  // SIGTERM, SIGINT
     }
+    NotifyServiceManager("STOPPING=1");
     Shutdown(form, console);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "ServiceTestSupport.h"
 
 #include "shell/ConsolePresenter.h"
+#include "support/NotifySocket.h"
 #include "support/Wire.h"
 
 #include <fcntl.h>
@@ -345,6 +346,24 @@ TEST_F(Veskad, HangupRebuildsTheDirectory)
     for (const std::string& line : daemon.OutLines()) messages.push_back(Message(line));
     EXPECT_EQ(messages, (std::vector<std::string>{"Loading domain first", "Service started", "Service stopped",
                                                   "Loading domain second", "Service started", "Service stopped"}));
+}
+
+// Under a service manager that waits for readiness: ready once listening,
+// reloading around a SIGHUP restart, stopping at the end.
+TEST_F(Veskad, TellsTheServiceManagerItsState)
+{
+    Dir.InstallFakeApi("domain\tdom\n");
+    Dir.WriteIni({"DefaultPort=0", "BindSelected=Yes", "IntSelected=127.0.0.1"});
+    TManagerSocket manager(Dir.File("notify"));
+    TDaemon daemon({"--dir", Dir.Path()});
+    EXPECT_EQ(manager.Receive(), "READY=1");
+    daemon.Signal(SIGHUP);
+    EXPECT_EQ(manager.Receive(), "RELOADING=1");
+    EXPECT_EQ(manager.Receive(), "READY=1");
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(manager.Receive(), "STOPPING=1");
+    EXPECT_EQ(daemon.Wait(), 0);
+    EXPECT_TRUE(daemon.ErrLines().empty());
 }
 
 // The privilege hint needs a bind that the system refuses for want of privilege:
