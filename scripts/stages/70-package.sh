@@ -75,7 +75,10 @@ for _ in $(seq 100); do
 done
 grep -q '^Service started ' "$scratch/out" || fail "installed veskad did not start: $(cat "$scratch/err")"
 [ ! -s "$scratch/err" ] || fail "installed veskad complained: $(cat "$scratch/err")"
-found=$(ldapsearch -x -LLL -H "ldap://127.0.0.1:$port" -b "" "(|(cn=*lee*)(mail=*lee*))" dn | grep '^dn:' | tr '\n' '|')
+# An entry's name is its first line (entries from the LDIF file also carry
+# their own "dn" line as an attribute).
+found=$(ldapsearch -x -LLL -o ldif-wrap=no -H "ldap://127.0.0.1:$port" -b "" "(|(cn=*lee*)(mail=*lee*))" \
+        | awk 'BEGIN { RS = "" } { split($0, lines, "\n"); printf "%s|", lines[1] }')
 [ "$found" = "dn: Ann Lee|dn: Bob Leeds|dn: Ravi Patel|dn: Lee Chang|" ] || fail "ldapsearch found: $found"
 echo "installed veskad answered ldapsearch on port $port: $found"
 kill -TERM "$pid"
