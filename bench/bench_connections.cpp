@@ -2,7 +2,10 @@
 // connect/close rates, a client that never reads a large answer, and the stop
 // with thousands of connections open. Prints figures; never fails.
 //
-//   bench_connections PATH_TO_VESKAD [IDLE_CONNECTIONS]
+//   bench_connections PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]
+//
+// The directory is 10,000 entries of an LDIF file; API.so is copied into the
+// program folder and may report no domains (../shared/bench/fake_api.c).
 #include "ldap/Framing.h"
 #include "ldap/LDAPASN.h"
 
@@ -161,10 +164,11 @@ int FreePort() {
     return ntohs(address.sin_port);
 }
 
-TDaemon StartDaemon(const std::string& veskad) {
+TDaemon StartDaemon(const std::string& veskad, const std::string& api) {
     TDaemon daemon;
     char pattern[] = "/tmp/bench_connections.XXXXXX";
     daemon.Dir = ::mkdtemp(pattern);
+    std::filesystem::copy_file(api, daemon.Dir + "/API.so");
     {
         std::ofstream ldif(daemon.Dir + "/bench.ldif");
         for (int i = 0; i < kEntries; ++i)
@@ -223,12 +227,13 @@ void Settle(pid_t pid, int connections) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PATH_TO_VESKAD [IDLE_CONNECTIONS]\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]\n", argv[0]);
         return 2;
     }
     const std::string veskad = argv[1];
-    const int idle = argc > 2 ? std::atoi(argv[2]) : 10000;
+    const std::string api = argv[2];
+    const int idle = argc > 3 ? std::atoi(argv[3]) : 10000;
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
@@ -236,7 +241,7 @@ int main(int argc, char** argv) {
     std::printf("descriptor limit (hard) %lu; %u cores\n", static_cast<unsigned long>(limit.rlim_max),
                 std::thread::hardware_concurrency());
 
-    TDaemon daemon = StartDaemon(veskad);
+    TDaemon daemon = StartDaemon(veskad, api);
     std::printf("veskad pid %d on port %d: RSS %ld KiB, %d threads after start (%d entries)\n", daemon.Pid,
                 daemon.Port, RssKiB(daemon.Pid), Threads(daemon.Pid), kEntries);
 
@@ -291,7 +296,8 @@ int main(int argc, char** argv) {
         int entries = 0;
         for (int i = 0; i < 21; ++i) times.push_back(SearchMs(daemon.Port, "User 4242", &entries));
         std::sort(times.begin(), times.end());
-        std::printf("  a search meanwhile (1 entry): median %.2f ms, worst %.2f ms of 21\n", times[10], times.back());
+        std::printf("  a search meanwhile (%d entry): median %.2f ms, worst %.2f ms of 21\n", entries, times[10],
+                    times.back());
 
         // Stop with them all open (plus some that never read a large answer).
         std::vector<int> stuck;
@@ -313,7 +319,7 @@ int main(int argc, char** argv) {
 
     // Clients that never read a 10,000-entry answer.
     {
-        TDaemon fresh = StartDaemon(veskad);
+        TDaemon fresh = StartDaemon(veskad, api);
         int entries = 0;
         const double ms = SearchMs(fresh.Port, "User", &entries);
         std::printf("a %d-entry search read at once: %.1f ms\n", entries, ms);

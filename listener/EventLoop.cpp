@@ -71,7 +71,6 @@ struct TEventLoop::TLink : TWatch {
     bool Incomplete = false;  // part of a message is pending since MessageStart
     bool PeerClosed = false;
     bool Registered = false;
-    bool Armed = false;
     bool Ready = false;
     bool WaitingBudget = false;
     bool Ended = false;
@@ -310,7 +309,6 @@ void TEventLoop::AdoptNow(int fd, std::string peerIP) {
 }
 
 void TEventLoop::OnLinkEvent(TLink& link, std::uint32_t events) {
-    link.Armed = false;
     if ((events & (EPOLLERR | EPOLLHUP)) != 0) {
         End(link);
         return;
@@ -435,15 +433,16 @@ void TEventLoop::Execute(TLink& link, std::size_t frameSize) {
 }
 
 void TEventLoop::Arm(TLink& link, std::uint32_t events) {
-    if (link.Armed && link.ArmedEvents == events) return;
-    if (events == 0 && !link.Armed) return;
-    epoll_event interest{events | EPOLLONESHOT, {.ptr = &link}};
+    // Level-triggered: the set changes only when what the connection waits
+    // for does, so a request answered at once costs no epoll_ctl. With no
+    // events a hang-up is still reported, and ends the connection.
+    if (link.Registered && link.ArmedEvents == events) return;
+    epoll_event interest{events, {.ptr = &link}};
     if (::epoll_ctl(FEpoll, link.Registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, link.Fd, &interest) != 0) {
         End(link);
         return;
     }
     link.Registered = true;
-    link.Armed = true;
     link.ArmedEvents = events;
 }
 
