@@ -391,7 +391,7 @@ private slots:
         QVERIFY(FWindow->isVisible());
         QTRY_COMPARE(int(FDialogs.Boxes.size()), 1);
         QVERIFY(FDialogs.Boxes[0].Text.contains(QStringLiteral("lots")));
-        QCOMPARE(FDialogs.Boxes[0].Detail, Path(QStringLiteral("VESKA.INI")));
+        QVERIFY(FDialogs.Boxes[0].Detail.contains(Path(QStringLiteral("VESKA.INI"))));  // the file, under details
     }
 
     void startMinSendsItToTheTray_data()
