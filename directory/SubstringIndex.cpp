@@ -6,6 +6,7 @@
 #include "directory/Varint.h"
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <exception>
 #include <thread>
@@ -94,13 +95,13 @@ void IntersectInPlace(std::vector<std::uint32_t>& into, const std::vector<std::u
 } // namespace
 
 TSubstringIndex::TSubstringIndex(const TUserList& list)
-    : FList(list)
+    : FList(list), FValues(list.Columns())
 {
-    Build(list.Columns());
+    Build(FValues);
 }
 
 TSubstringIndex::TSubstringIndex(const TUserList& list, const TValueColumns& columns)
-    : FList(list)
+    : FList(list), FValues(columns)
 {
     Build(columns);
 }
@@ -291,6 +292,52 @@ std::vector<std::uint32_t> TSubstringIndex::Candidates(std::string_view name, st
         IntersectInPlace(result, more);
     });
     return result;
+}
+
+bool TSubstringIndex::ScanShort(std::uint32_t column, int tag, std::string_view upperPart, std::uint32_t limit,
+                                std::vector<std::uint32_t>& into) const
+{
+    into.clear();
+    if (column >= FValues.ColumnCount() || upperPart.empty())
+        return false;
+    const std::size_t n = upperPart.size();
+    if (tag != 0x81) {
+        // Initial or final: one comparison per entry.
+        for (std::uint32_t e = 0; e < FEntryCount; ++e) {
+            const std::string_view v = FValues.Value(column, e);
+            if (v.size() < n)
+                continue;
+            const std::string_view piece = tag == 0x80 ? v.substr(0, n) : v.substr(v.size() - n);
+            if (piece == upperPart) {
+                if (into.size() >= limit)
+                    return false;
+                into.push_back(e);
+            }
+        }
+        return true;
+    }
+    // Any: search the whole column, then find whose value each hit lies in.
+    const std::string_view bytes = FValues.Bytes(column);
+    std::uint32_t entry = 0;
+    std::size_t from = 0;
+    while (from + n <= bytes.size()) {
+        const void* hit = ::memmem(bytes.data() + from, bytes.size() - from, upperPart.data(), n);
+        if (hit == nullptr)
+            break;
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
+        while (entry < FEntryCount && FValues.End(column, entry) <= at)
+            ++entry;
+        const std::size_t end = FValues.End(column, entry);
+        if (at + n <= end) {
+            if (into.size() >= limit)
+                return false;
+            into.push_back(entry);
+            from = end; // the rest of this value adds nothing
+        } else {
+            from = at + 1; // the hit spans two values
+        }
+    }
+    return true;
 }
 
 std::int64_t TSubstringIndex::Column(std::string_view name) const

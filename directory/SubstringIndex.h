@@ -37,6 +37,14 @@ public:
     };
     TPostings Rarest(std::uint32_t column, std::string_view upperPart) const;
     static void Decode(const TPostings& postings, std::vector<std::uint32_t>& into);
+
+    // Parts shorter than a window are answered by a scan over the column's
+    // contiguous upper-cased values instead: into gets exactly the entries
+    // whose value begins with (tag 0x80), holds (0x81) or ends with (0x82)
+    // the non-empty upperPart. False (into unspecified) as soon as more than
+    // limit entries qualify.
+    bool ScanShort(std::uint32_t column, int tag, std::string_view upperPart, std::uint32_t limit,
+                   std::vector<std::uint32_t>& into) const;
     // Column of an attribute name (any letter case), or -1 when no entry has it.
     std::int64_t Column(std::string_view name) const;
 
@@ -64,6 +72,7 @@ private:
     TPostings Find(std::uint32_t column, std::uint32_t window) const;
 
     const TUserList& FList;
+    const TValueColumns& FValues;
     std::vector<TColumnIndex> FColumns;
     std::uint32_t FEntryCount = 0;
 };

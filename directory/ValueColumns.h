@@ -26,6 +26,8 @@ public:
         const std::uint32_t begin = c.Offsets[entry];
         return std::string_view(c.Bytes.data() + begin, c.Offsets[entry + 1] - begin);
     }
+    // Where the entry's value ends in Bytes.
+    std::size_t End(std::uint32_t column, std::uint32_t entry) const { return FColumns[column].Offsets[entry + 1]; }
     // The whole column: values of entries 0..EntryCount-1, back to back.
     std::string_view Bytes(std::uint32_t column) const
     {

@@ -56,6 +56,7 @@ void UniteInto(TFilterCandidates& into, std::vector<std::uint32_t>&& more)
 struct TPlan {
     const TSubstringIndex& Index;
     std::uint32_t DenseLimit;
+    bool ScanShortParts;
 };
 
 TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TPlan& plan)
@@ -73,11 +74,20 @@ TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TPlan& plan
         // matches every entry, even one without the attribute.
         if (part.Value.empty() && part.Tag == kPartAny)
             continue;
-        if (part.Value.size() < TSubstringIndex::kWindow)
+        if (part.Value.empty())
             return AllEntries();
         // No entry has the attribute: a non-empty part matches none.
         if (column < 0)
             continue;
+        if (part.Value.size() < TSubstringIndex::kWindow) {
+            if (!plan.ScanShortParts ||
+                !plan.Index.ScanShort(static_cast<std::uint32_t>(column), part.Tag, UpperASCII(part.Value),
+                                      plan.DenseLimit, entries))
+                return AllEntries();
+            UniteInto(result, std::move(entries));
+            entries = {};
+            continue;
+        }
         const TSubstringIndex::TPostings postings =
             plan.Index.Rarest(static_cast<std::uint32_t>(column), UpperASCII(part.Value));
         if (postings.Count > plan.DenseLimit)
@@ -146,5 +156,6 @@ bool FilterIsWellFormed(const TASNNode& filter)
 
 TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index, std::uint32_t denseLimit)
 {
-    return Candidates(filter, TPlan{index, denseLimit}, 1);
+    // Without a limit (tests of the plan alone) short parts stay All.
+    return Candidates(filter, TPlan{index, denseLimit, denseLimit != std::numeric_limits<std::uint32_t>::max()}, 1);
 }
