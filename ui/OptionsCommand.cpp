@@ -5,17 +5,20 @@
 
 void RunOptionsCommand(QWidget* parent, const TOptionsCommand& command)
 {
-    TEditOptions dialog(parent);
-    dialog.Options = command.Options;
-    if (command.Prepare) command.Prepare(dialog);
-    const int result = command.Exec ? command.Exec(dialog) : dialog.exec();
-    if (result != QDialog::Accepted || command.Options == nullptr) return;
+    int result = QDialog::Rejected;
+    {
+        TEditOptions dialog(parent);
+        dialog.Options = command.Options;
+        if (command.Prepare) command.Prepare(dialog);
+        result = command.Exec ? command.Exec(dialog) : dialog.exec();
+    }
+    if (result != QDialog::Accepted || command.Options == nullptr || !command.ApplyNewSettings) return;
 
+    TXdgShellFolders xdg;
+    IShellFolders& shell = command.Shell ? *command.Shell : xdg;
     try {
-        command.Options->SaveToFile(command.SettingsPath);
-        TXdgShellFolders xdg;
-        UpdateStartupShortcut(*command.Options, command.ProgramPath, command.Shell ? *command.Shell : xdg);
-        if (command.RestartService) command.RestartService();
+        command.ApplyNewSettings(
+            [&] { UpdateStartupShortcut(*command.Options, command.ProgramPath, shell); });
     } catch (const std::exception& e) {
         if (command.ShowError) command.ShowError(e.what());
     }

@@ -1,6 +1,6 @@
 // The Options command: the options dialog shown modally; after an OK the
-// settings are saved, the Startup shortcut follows StartOpt and the service is
-// restarted. Cancel changes nothing.
+// settings are saved, the Startup shortcut follows StartOpt and a running
+// service is restarted. Cancel changes nothing.
 #pragma once
 
 #include "config/Option.h"
@@ -14,10 +14,11 @@ class TEditOptions;
 
 struct TOptionsCommand {
     TOptions* Options = nullptr;
-    std::string SettingsPath;  // VESKA.INI in the program folder
-    std::string ProgramPath;   // the running program, target of the shortcut
-    std::function<void()> RestartService;
-    // The toolkit's error box; the rest of the command does not run after it.
+    std::string ProgramPath;  // the running program, target of the shortcut
+    // Saves the settings, runs afterSave, then restarts a running service;
+    // an error ends the sequence where it happens.
+    std::function<void(const std::function<void()>& afterSave)> ApplyNewSettings;
+    // The toolkit's error box.
     std::function<void(const std::string& message)> ShowError;
     // The desktop's folders; the XDG ones when not set.
     IShellFolders* Shell = nullptr;

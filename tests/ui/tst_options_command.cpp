@@ -1,6 +1,6 @@
-// The Options command end to end: the dialog accepted or cancelled, then the
-// settings file, the Startup entry and the restart.
-#include "config/VESKAOptions.h"
+// The Options command end to end over the service: the dialog accepted or
+// cancelled, then the settings file and the Startup entry.
+#include "shell/MainForm.h"
 #include "ui/EditOpt.h"
 #include "ui/OptionsCommand.h"
 #include "ui/XdgShellFolders.h"
@@ -37,9 +37,8 @@ class TestOptionsCommand : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> FDir;
-    std::unique_ptr<TVESKAOptions> FOptions;
+    std::unique_ptr<TMainForm> FService;
     TOptionsCommand FCommand;
-    int FRestarts = 0;
     std::vector<std::string> FErrors;
 
     QString Ini() const { return FDir->filePath("VESKA.INI"); }
@@ -62,26 +61,28 @@ private slots:
         FDir = std::make_unique<QTemporaryDir>();
         QVERIFY(FDir->isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(FDir->filePath("config")));
-        FOptions = std::make_unique<TVESKAOptions>();
-        FRestarts = 0;
+        FService = std::make_unique<TMainForm>();
+        FService->SetExecutablePath(FDir->filePath("bin/veska").toStdString());
+        FService->SetProgramDir(FDir->path().toStdString() + "/");
         FErrors.clear();
         FCommand = TOptionsCommand{};
-        FCommand.Options = FOptions.get();
-        FCommand.SettingsPath = Ini().toStdString();
-        FCommand.ProgramPath = FDir->filePath("bin/veska").toStdString();
-        FCommand.RestartService = [this] { ++FRestarts; };
+        FCommand.Options = &FService->Settings();
+        FCommand.ProgramPath = FService->ExecutablePath();
+        FCommand.ApplyNewSettings = [this](const std::function<void()>& after) { FService->ApplyNewSettings(after); };
         FCommand.ShowError = [this](const std::string& m) { FErrors.push_back(m); };
         FCommand.Prepare = [](TEditOptions& dialog) {
             dialog.HostAddresses = [] { return std::vector<std::string>{"10.0.0.5"}; };
         };
     }
 
-    void okSavesCreatesTheStartupEntryAndRestarts()
+    void cleanup() { FService.reset(); }
+
+    void okSavesAndCreatesTheStartupEntry()
     {
         Answer(1, true);
         RunOptionsCommand(nullptr, FCommand);
         QVERIFY(FErrors.empty());
-        QCOMPARE(FRestarts, 1);
+        QVERIFY(!FService->Running());  // a stopped service stays stopped
         QVERIFY(ReadAll(Ini()).contains("StartOpt=1"));
         const QString entry = ReadAll(Entry());
         QVERIFY(entry.contains("Exec=" + FDir->filePath("bin/veska") + "\n"));
@@ -95,7 +96,7 @@ private slots:
 
     void cancelTouchesNothing()
     {
-        FOptions->SetValue("StartOpt", TValue(1));
+        FService->Settings().SetValue("StartOpt", TValue(1));
         QDir().mkpath(FDir->filePath("config/autostart"));
         QFile mark(Entry());
         QVERIFY(mark.open(QIODevice::WriteOnly));
@@ -104,13 +105,12 @@ private slots:
 
         Answer(2, false);
         RunOptionsCommand(nullptr, FCommand);
-        QCOMPARE(FOptions->GetValue("StartOpt"), TValue(1));
+        QCOMPARE(FService->Settings().GetValue("StartOpt"), TValue(1));
         QVERIFY(!QFile::exists(Ini()));
         QVERIFY(ReadAll(Entry()).contains("Name=mark"));
-        QCOMPARE(FRestarts, 0);
         QVERIFY(FErrors.empty());
 
-        FOptions->SetValue("StartOpt", TValue(2));
+        FService->Settings().SetValue("StartOpt", TValue(2));
         Answer(1, false);
         RunOptionsCommand(nullptr, FCommand);
         QVERIFY(ReadAll(Entry()).contains("Name=mark"));
@@ -121,16 +121,15 @@ private slots:
         QFile blocker(FDir->filePath("blocker"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        FCommand.SettingsPath = FDir->filePath("blocker/VESKA.INI").toStdString();
+        FService->SetProgramDir(FDir->filePath("blocker").toStdString() + "/");
         Answer(1, true);
         RunOptionsCommand(nullptr, FCommand);
         QCOMPARE(FErrors.size(), std::size_t{1});
         QVERIFY(QString::fromStdString(FErrors[0]).startsWith("Unable to write to "));
         QVERIFY(!QFile::exists(Entry()));
-        QCOMPARE(FRestarts, 0);
     }
 
-    void shortcutFailureKeepsTheSavedSettingsButSkipsTheRestart()
+    void shortcutFailureIsShownAfterTheSettingsWereSaved()
     {
         TFailingShell shell;
         FCommand.Shell = &shell;
@@ -138,8 +137,7 @@ private slots:
         RunOptionsCommand(nullptr, FCommand);
         QCOMPARE(FErrors, std::vector<std::string>{"cannot create the link object"});
         QVERIFY(ReadAll(Ini()).contains("StartOpt=1"));
-        QCOMPARE(FOptions->GetValue("StartOpt"), TValue(1));
-        QCOMPARE(FRestarts, 0);
+        QCOMPARE(FService->Settings().GetValue("StartOpt"), TValue(1));
     }
 };
 
