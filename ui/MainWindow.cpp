@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "ui/AppIcons.h"
+#include "ui/OptionsCommand.h"
 #include "ui/QtNotificationArea.h"
 
 #include <QAction>
@@ -288,7 +289,17 @@ void TMainWindow::StopBtnClick()
     }
 }
 
-void TMainWindow::Options1Click() {}
+void TMainWindow::Options1Click()
+{
+    TOptionsCommand command;
+    command.Options = &FService.Settings();
+    command.ProgramPath = FService.ExecutablePath();
+    command.ApplyNewSettings = [this](const std::function<void()>& afterSave) {
+        FService.ApplyNewSettings(afterSave);
+    };
+    command.ShowError = [this](const std::string& message) { ShowError(FromBytes(message), QString()); };
+    RunOptionsCommand(this, command);
+}
 
 void TMainWindow::Import1Click()
 {

@@ -41,7 +41,7 @@ public slots:
     void StartBtnClick();
     void StopBtnClick();
     // The options dialog: editing the settings, then
-    // FService.ApplyNewSettings. Not built yet: does nothing.
+    // FService.ApplyNewSettings with the Startup shortcut rule.
     void Options1Click();
     void Import1Click();
     void Export1Click();

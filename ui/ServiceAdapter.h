@@ -4,6 +4,7 @@
 #pragma once
 
 #include "shell/MainForm.h"
+#include "ui/Latin1Text.h"  // the service's 8-bit texts as Qt shows them
 
 #include <QObject>
 #include <QString>
@@ -54,5 +55,3 @@ private:
     bool FClose = false;
 };
 
-// The service's 8-bit texts as Qt shows them.
-inline QString FromBytes(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
