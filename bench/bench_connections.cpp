@@ -231,6 +231,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]\n", argv[0]);
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string veskad = argv[1];
     const std::string api = argv[2];
     const int idle = argc > 3 ? std::atoi(argv[3]) : 10000;
