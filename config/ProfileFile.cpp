@@ -57,6 +57,15 @@ std::string CleanValue(const std::string& raw)
     return v;
 }
 
+// Whether the reader would give back something else than value: blanks
+// around it are removed, and so is one pair of enclosing quotes.
+bool ReadsBackChanged(const std::string& value)
+{
+    if (value.empty()) return false;
+    if (IsBlank(value.front()) || IsBlank(value.back())) return true;
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+}
+
 bool HasLineBreak(const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
 [[noreturn]] void WriteFailed(const std::string& path) { throw EProfileError("Unable to write to " + path); }
@@ -114,6 +123,12 @@ TProfileFile::TProfileFile(std::string path) : FPath(std::move(path))
         if (nl == std::string::npos) {
             line.Text = data.substr(pos);
             pos = data.size();
+            // A CR that ends the file ends its last line, as CR LF would: the
+            // line then keeps its meaning when a line is added after it.
+            if (!line.Text.empty() && line.Text.back() == '\r') {
+                line.Text.pop_back();
+                line.Ending = "\r";
+            }
         } else {
             line.Text = data.substr(pos, nl - pos);
             line.Ending = "\n";
@@ -190,10 +205,11 @@ void TProfileFile::WriteString(const std::string& section, const std::string& ke
         Trim(key).empty())
         throw EProfileError("Unable to write " + key + " to " + FPath + ": invalid key or value");
 
-    const std::string text = key + "=" + value;
+    // Quotes the reader takes off again keep such a value as it is.
+    const std::string text = key + "=" + (ReadsBackChanged(value) ? "\"" + value + "\"" : value);
     int header = FindSection(section);
     if (header < 0) {
-        if (!FLines.empty() && *FLines.back().Ending == '\0') FLines.back().Ending = FNewLineEnding;
+        if (!FLines.empty()) EndLine(FLines.back());
         FLines.push_back({"[" + section + "]", FNewLineEnding});
         FLines.push_back({text, FNewLineEnding});
         return;
@@ -206,8 +222,17 @@ void TProfileFile::WriteString(const std::string& section, const std::string& ke
     // After the section's last non-blank line, so blank separators stay put.
     std::size_t at = SectionEnd(static_cast<std::size_t>(header));
     while (at > static_cast<std::size_t>(header) + 1 && Trim(FLines[at - 1].Text).empty()) --at;
-    if (*FLines[at - 1].Ending == '\0') FLines[at - 1].Ending = FNewLineEnding;
+    EndLine(FLines[at - 1]);
     FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, FNewLineEnding});
+}
+
+void TProfileFile::EndLine(TLine& line) const
+{
+    const std::string_view ending = line.Ending;
+    if (ending.empty())
+        line.Ending = FNewLineEnding;
+    else if (ending == "\r")
+        line.Ending = "\r\n";
 }
 
 std::string TProfileFile::Text() const

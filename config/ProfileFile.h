@@ -6,7 +6,9 @@
 // double quotes removed, and cut to kMaxProfileValue characters. A write
 // replaces the first line of the key in place or appends the key at the end of
 // its section (creating file and section when missing) and leaves every other
-// line as it was. Lines starting with ';' are comments.
+// line as it was; a value that would not read back as itself (blanks around
+// it, enclosing quotes) is written in double quotes. Lines starting with ';'
+// are comments.
 #pragma once
 
 #include <cstddef>
@@ -57,7 +59,8 @@ public:
 private:
     struct TLine {
         std::string Text;    // without the line end
-        const char* Ending = "";  // "\n", "\r\n" or "" (last line without one)
+        // "\n", "\r\n", or for the last line "" (none) or "\r" (a lone CR)
+        const char* Ending = "";
     };
     std::string FPath;
     std::vector<TLine> FLines;
@@ -65,6 +68,8 @@ private:
     bool FReadable = true;
     const char* FNewLineEnding = "\n";
 
+    // Gives the last line a full line end before a line is added after it.
+    void EndLine(TLine& line) const;
     // Index of the header line of the first section of that name, or -1.
     int FindSection(const std::string& section) const;
     // One past the last line of the section that starts at `header`.
