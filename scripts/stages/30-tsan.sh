@@ -18,7 +18,8 @@ for src in tests/*/test_*.cpp; do
   targets+=("$(basename "$src" .cpp)")
 done
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
-# halt_on_error: the first race fails its test.
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+# halt_on_error: the first race fails its test. The suppressions name what is
+# the standard library's own, with the reason.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/scripts/tsan.supp"
 # Programs not built here (the ui helpers' tests) register as *_NOT_BUILT.
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300 -E '_NOT_BUILT$')
