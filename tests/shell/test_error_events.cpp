@@ -13,23 +13,11 @@
 
 using namespace servicetest;
 using wire::Hex;
+using wire::Tlv;
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Tlv(int tag, const std::string& content)
-{
-    std::string out(1, static_cast<char>(tag));
-    if (content.size() < 0x80) {
-        out += static_cast<char>(content.size());
-    } else {
-        out += '\x82';
-        out += static_cast<char>((content.size() >> 8) & 0xFF);
-        out += static_cast<char>(content.size() & 0xFF);
-    }
-    return out + content;
-}
 
 std::string SearchWithFilter(const std::string& filter)
 {

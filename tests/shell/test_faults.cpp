@@ -21,6 +21,7 @@
 
 using namespace servicetest;
 using wire::Hex;
+using wire::Tlv;
 using wire::ToHex;
 
 namespace {
@@ -72,19 +73,6 @@ private:
     std::vector<std::string> FEvents;
     std::vector<TServiceError> FErrors;
 };
-
-std::string Tlv(int tag, const std::string& content)
-{
-    std::string out(1, static_cast<char>(tag));
-    if (content.size() < 0x80) {
-        out += static_cast<char>(content.size());
-    } else {
-        out += '\x82';
-        out += static_cast<char>((content.size() >> 8) & 0xFF);
-        out += static_cast<char>(content.size() & 0xFF);
-    }
-    return out + content;
-}
 
 // (cn=*<part>*) for message ID 5.
 std::string SearchFor(const std::string& part)

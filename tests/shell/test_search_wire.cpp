@@ -15,26 +15,12 @@
 
 using namespace servicetest;
 using wire::Hex;
+using wire::Tlv;
 using wire::ToHex;
 
 namespace {
 
 // One BER element with a definite length (long form when needed).
-std::string Tlv(int tag, const std::string& content)
-{
-    std::string out(1, static_cast<char>(tag));
-    const std::size_t n = content.size();
-    if (n < 0x80) {
-        out += static_cast<char>(n);
-    } else {
-        std::string octets;
-        for (std::size_t v = n; v != 0; v >>= 8) octets.insert(octets.begin(), static_cast<char>(v & 0xFF));
-        out += static_cast<char>(0x80 | octets.size());
-        out += octets;
-    }
-    return out + content;
-}
-
 std::string Substrings(const std::string& type, int partTag, const std::string& part)
 {
     return Tlv(0xA4, Tlv(0x04, type) + Tlv(0x30, Tlv(partTag, part)));

@@ -168,4 +168,20 @@ std::string BindResponse(std::string_view messageIDOctets) {
     return out;
 }
 
+std::string Tlv(int tag, std::string_view content)
+{
+    std::string out(1, static_cast<char>(tag));
+    const std::size_t n = content.size();
+    if (n < 0x80) {
+        out += static_cast<char>(n);
+    } else {
+        std::string octets;
+        for (std::size_t v = n; v != 0; v >>= 8) octets.insert(octets.begin(), static_cast<char>(v & 0xFF));
+        out += static_cast<char>(0x80 | octets.size());
+        out += octets;
+    }
+    out += content;
+    return out;
+}
+
 }  // namespace wire

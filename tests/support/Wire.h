@@ -46,6 +46,9 @@ private:
 // set for connect and disconnect are kept.
 int StartLdapServer(TTCPServer& server, TSearchBranch search = {});
 
+// One BER element: tag, the shortest length form, content.
+std::string Tlv(int tag, std::string_view content);
+
 // Messages met by many tests.
 std::string BindRequest(std::string_view messageIDOctets, std::string_view name = "");
 // The exact success answer to a bind; for message IDs shorter than 117 octets.
