@@ -18,6 +18,11 @@ TVESKAOptions::TVESKAOptions()
     AddOption("IntSelected", okString, TValue(""));
     AddOption("StartMin", okBoolean, TValue(false));
     AddOption("MaxResults", okInteger, TValue(50));
+    AddOption("TlsCertificate", okString, TValue(""));
+    AddOption("TlsKey", okString, TValue(""));
+    AddOption("TlsPort", okInteger, TValue(636));
+    AddOption("TlsRequired", okBoolean, TValue(false));
+    AddOption("AllowFrom", okString, TValue(""));
 }
 
 bool TVESKAOptions::LogEnabled(uint8_t level) const
@@ -60,3 +65,8 @@ bool TVESKAOptions::BindSelected() const { return GetValue("BindSelected").AsBoo
 std::string TVESKAOptions::IntSelected() const { return GetValue("IntSelected").AsString(); }
 bool TVESKAOptions::StartMin() const { return GetValue("StartMin").AsBoolean(); }
 int32_t TVESKAOptions::MaxResults() const { return GetValue("MaxResults").AsInteger(); }
+std::string TVESKAOptions::TlsCertificate() const { return GetValue("TlsCertificate").AsString(); }
+std::string TVESKAOptions::TlsKey() const { return GetValue("TlsKey").AsString(); }
+int32_t TVESKAOptions::TlsPort() const { return GetValue("TlsPort").AsInteger(); }
+bool TVESKAOptions::TlsRequired() const { return GetValue("TlsRequired").AsBoolean(); }
+std::string TVESKAOptions::AllowFrom() const { return GetValue("AllowFrom").AsString(); }

@@ -1,4 +1,4 @@
-// The program's settings: the fourteen keys and the event-log file writer.
+// The program's settings: their keys and the event-log file writer.
 #pragma once
 
 #include "config/DateTimeText.h"
@@ -41,4 +41,13 @@ public:
     std::string IntSelected() const;
     bool StartMin() const;
     int32_t MaxResults() const;
+    // PEM files named relative to the program folder; both empty: no TLS.
+    std::string TlsCertificate() const;
+    std::string TlsKey() const;
+    // The LDAPS port; 0 turns it off.
+    int32_t TlsPort() const;
+    // Searches on the plain port wait for StartTLS.
+    bool TlsRequired() const;
+    // Comma-separated addresses and CIDR networks; empty admits everyone.
+    std::string AllowFrom() const;
 };

@@ -32,6 +32,8 @@ const std::vector<std::pair<std::string, std::string>> kDefaults = {
     {"LogSelected", "No"}, {"LogService", "No"},   {"LogRequests", "No"}, {"LogErrors", "No"},
     {"LogSession", "No"},  {"BindAll", "Yes"},     {"BindSelected", "No"}, {"IntSelected", ""},
     {"StartMin", "No"},    {"MaxResults", "50"},
+    {"TlsCertificate", ""}, {"TlsKey", ""},      {"TlsPort", "636"},    {"TlsRequired", "No"},
+    {"AllowFrom", ""},
 };
 
 std::string DefaultsFileText()
@@ -135,10 +137,12 @@ INSTANTIATE_TEST_SUITE_P(Settings, LoadTable, testing::ValuesIn(kLoadCases),
 TEST(Settings, DefinitionOrderKindsAndDefaults)
 {
     TVESKAOptions options;
-    ASSERT_EQ(options.Count(), 14);
     const uint8_t kinds[] = {okInteger, okInteger, okString,  okBoolean, okBoolean, okBoolean, okBoolean,
-                             okBoolean, okBoolean, okBoolean, okBoolean, okString,  okBoolean, okInteger};
-    for (int i = 0; i < 14; ++i) {
+                             okBoolean, okBoolean, okBoolean, okBoolean, okString,  okBoolean, okInteger,
+                             okString,  okString,  okInteger, okBoolean, okString};
+    ASSERT_EQ(options.Count(), static_cast<int>(std::size(kinds)));
+    ASSERT_EQ(kDefaults.size(), std::size(kinds));
+    for (int i = 0; i < options.Count(); ++i) {
         const TOption o = options.Option(i);
         EXPECT_EQ(o.Name, kDefaults[static_cast<std::size_t>(i)].first);
         EXPECT_EQ(o.Kind, kinds[i]) << o.Name;
@@ -153,7 +157,7 @@ TEST(Settings, DefinitionOrderKindsAndDefaults)
     EXPECT_TRUE(options.GetPreviousValue("StartOpt").IsEmpty());
 }
 
-TEST(Settings, DefaultsWrittenAsFourteenLinesInOrder)
+TEST(Settings, DefaultsWrittenOneLinePerKeyInOrder)
 {
     TTempDir dir;
     const std::string path = dir.File("VESKA.INI");
