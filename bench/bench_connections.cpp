@@ -5,7 +5,7 @@
 //   bench_connections PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]
 //
 // The directory is 10,000 entries of an LDIF file; API.so is copied into the
-// program folder and may report no domains (../shared/bench/fake_api.c).
+// program folder and may report no domains (bench/empty_api.c).
 #include "ldap/Framing.h"
 #include "ldap/LDAPASN.h"
 

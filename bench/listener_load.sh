@@ -1,23 +1,16 @@
 #!/bin/bash
 # listener_load.sh - searches per second and latency of veskad at several
-# connection counts, with the shared load generator (../shared/bench/loadgen.c).
+# connection counts, with the project's load tool (bench/ldap_load.cpp).
 # With OTHER set to a second veskad (for example an older build) both run
 # alternately under the same load. Prints one line per run; never fails a build.
 #
 #   VESKAD=build-rel/veskad [OTHER=/path/to/other/veskad] bench/listener_load.sh
 #
 # Environment (defaults in brackets): N people [10000], CONNS ["8 64"], ROUNDS [3],
-# DUR seconds per run [5], MAXRESULTS [50], SHARED (the shared bench folder,
-# found as ../shared/bench beside the checkout), PORT [38912].
+# DUR seconds per run [5], MAXRESULTS [50], PORT [38912], LOAD a built ldap_load.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-if [[ -z "${SHARED:-}" ]]; then
-    for d in "$ROOT/../shared/bench" "$ROOT/../../shared/bench"; do
-        [[ -f "$d/loadgen.c" ]] && SHARED=$(cd "$d" && pwd) && break
-    done
-fi
-: "${SHARED:?set SHARED to the shared bench folder}"
 N=${N:-10000}
 CONNS=${CONNS:-"8 64"}
 ROUNDS=${ROUNDS:-3}
@@ -30,9 +23,13 @@ FILTER='(|(cn=*smith*)(mail=*smith*))'
 WORK=$(mktemp -d /tmp/listener_load.XXXXXX)
 trap '[[ -z "${PID:-}" ]] || kill "$PID" 2>/dev/null; rm -rf "$WORK"' EXIT
 
-gcc -O2 -pthread -o "$WORK/loadgen" "$SHARED/loadgen.c" -lm
-cc -O2 -fPIC -shared -o "$WORK/API.so" "$SHARED/fake_api.c"
-/usr/bin/python3 "$SHARED/gen_ldif.py" -n "$N" --slapd "$WORK/slapd.ldif" --veska "$WORK/veska.ldif" >/dev/null
+LOAD=${LOAD:-}
+if [[ -z "$LOAD" ]]; then
+    LOAD=$WORK/ldap_load
+    c++ -O2 -std=c++20 -pthread -o "$LOAD" "$ROOT/bench/ldap_load.cpp"
+fi
+cc -O2 -fPIC -shared -o "$WORK/API.so" "$ROOT/bench/empty_api.c"
+/usr/bin/python3 "$ROOT/bench/people.py" "$N" "$WORK/veska.ldif"
 
 start() {  # binary
     mkdir -p "$WORK/dir"
@@ -62,7 +59,7 @@ for round in $(seq "$ROUNDS"); do
         [[ -n "$bin" ]] || continue
         start "$bin"
         for c in $CONNS; do
-            out=$("$WORK/loadgen" -p "$PORT" -c "$c" -d "$DUR" -w 1 -f "$FILTER" -a cn,mail,sn,givenName --lowat || true)
+            out=$("$LOAD" -p "$PORT" -c "$c" -d "$DUR" -w 1 -f "$FILTER" -a cn,mail,sn,givenName --lowat --json || true)
             /usr/bin/python3 -c 'import json,sys; r=json.loads(sys.argv[1]); print("round %s %-6s c=%-3s %8.0f searches/s  p50 %5d us  p99 %6d us  errors %d" % (sys.argv[2], sys.argv[3], sys.argv[4], r["searches_per_s"], r["p50_us"], r["p99_us"], r["errors"]))' \
                 "$out" "$round" "$which" "$c" 2>/dev/null || echo "round $round $which c=$c: no result"
         done
