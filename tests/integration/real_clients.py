@@ -7,17 +7,15 @@ sample LDIF as external file, VESKA.INI on a free loopback port), starts veskad 
 checks what the clients get back.
 """
 import os
-import signal
-import socket
-import sqlite3
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
 import ldap3
+
+from veskad_run import Veskad, make_program_folder
 
 print("real clients through %s (Python %s, ldap3 %s)" % (sys.executable, sys.version.split()[0], ldap3.__version__),
       file=sys.stderr)
@@ -30,58 +28,15 @@ LEE_FILTER = "(|(cn=*lee*)(mail=*lee*))"
 LEE_DNS = ["Ann Lee", "Bob Leeds", "Ravi Patel", "Lee Chang"]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Veskad:
-    def __init__(self, folder, port):
-        self.port = port
-        self.lines = []
-        self.started = threading.Event()
-        env = dict(os.environ, TZ="UTC")
-        self.proc = subprocess.Popen([VESKAD, "--dir", folder], stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, env=env)
-        threading.Thread(target=self._read, daemon=True).start()
-        if not self.started.wait(60):
-            self.proc.kill()
-            raise RuntimeError("veskad did not start: %r %r" % (self.lines, self.proc.stderr.read()))
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.append(line.rstrip("\n"))
-            if line.startswith("Service started "):
-                self.started.set()
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        rc = self.proc.wait(30)
-        err = self.proc.stderr.read()
-        return rc, err
-
-
 class RealClients(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         folder = cls.tmp.name
-        db = sqlite3.connect(os.path.join(folder, "mail.db"))
-        for name in ("schema.sql", "sample.sql"):
-            with open(os.path.join(SOURCE, "api", name)) as f:
-                db.executescript(f.read())
-        db.commit()
-        db.close()
-        os.symlink(os.path.abspath(API_SO), os.path.join(folder, "API.so"))
-        ldif = os.path.join(folder, "contacts.ldif")
-        with open(os.path.join(SOURCE, "api", "sample.ldif"), "rb") as src, open(ldif, "wb") as dst:
-            dst.write(src.read())
-        cls.port = free_port()
-        with open(os.path.join(folder, "VESKA.INI"), "w") as ini:
-            ini.write("[OPTIONS]\nDefaultPort=%d\nExtFile=%s\nBindSelected=Yes\n"
-                      "IntSelected=127.0.0.1\nMaxResults=50\n" % (cls.port, ldif))
-        cls.server = Veskad(folder, cls.port)
+        cls.port = make_program_folder(folder, API_SO,
+                                       [os.path.join(SOURCE, "api", name) for name in ("schema.sql", "sample.sql")],
+                                       os.path.join(SOURCE, "api", "sample.ldif"))
+        cls.server = Veskad(VESKAD, folder, cls.port)
 
     @classmethod
     def tearDownClass(cls):

@@ -28,11 +28,18 @@ if(TARGET veskad AND TARGET veska_api)
       COMMAND ${_python} ${CMAKE_CURRENT_LIST_DIR}/real_clients.py
               $<TARGET_FILE:veskad> $<TARGET_FILE:veska_api> ${CMAKE_SOURCE_DIR})
     set_tests_properties(real_clients PROPERTIES TIMEOUT 300)
+    # Mail programs' lookups replayed, and lbdb, Roundcube and python-ldap themselves,
+    # in the default mode and with StandardSearch=Yes.
+    add_test(NAME mail_programs
+      COMMAND ${_python} ${CMAKE_CURRENT_LIST_DIR}/mail_programs.py
+              $<TARGET_FILE:veskad> $<TARGET_FILE:veska_api> ${CMAKE_SOURCE_DIR})
+    set_tests_properties(mail_programs PROPERTIES TIMEOUT 300)
   else()
     # Registered all the same, so that a missing client library fails loudly
     # instead of silently dropping the test.
     message(WARNING "No Python with ldap3 found (tried: ${_candidates}); real_clients will fail. "
                     "Install python3-ldap3 or set VESKA_CLIENT_PYTHON.")
     add_test(NAME real_clients COMMAND /usr/bin/python3 -c "import ldap3")
+    add_test(NAME mail_programs COMMAND /usr/bin/python3 -c "import ldap3")
   endif()
 endif()
