@@ -144,15 +144,16 @@ def run(args, env=None):
     return r, "%s exited with %d\nstdout:\n%s\nstderr:\n%s" % (args[0], r.returncode, r.stdout, r.stderr[-4000:])
 
 
-def lbdb_lookup(port, text, home):
-    """mutt_ldap_query TEXT, configured through its own file in $HOME/.lbdb."""
+def lbdb_lookup(port, text, home, ignorant=0):
+    """mutt_ldap_query TEXT, configured through its own file in $HOME/.lbdb; with
+    `ignorant` it looks for values that contain TEXT instead of equal ones."""
     os.makedirs(os.path.join(home, ".lbdb"), exist_ok=True)
     with open(os.path.join(home, ".lbdb", "ldap.rc"), "w") as rc:
         rc.write("$ldap_server = 'ldap://127.0.0.1:%d';\n$search_base = '';\n"
                  "$ldap_search_fields = 'givenname sn cn';\n"
                  "$ldap_expected_answers = 'givenname sn cn mail o';\n"
                  "$ldap_result_email = '${mail}';\n$ldap_result_realname = '${cn}';\n"
-                 "$ldap_result_comment = '${o}';\n$ignorant = 0;\n1;\n" % port)
+                 "$ldap_result_comment = '${o}';\n$ignorant = %d;\n1;\n" % (port, ignorant))
     r, report = run(["mutt_ldap_query", text], env=dict(os.environ, HOME=home))
     # It exits with 1 when it found nobody, and dies (255) when the search failed.
     if r.returncode not in (0, 1) or not r.stdout.startswith("LDAP query: found "):
@@ -214,6 +215,8 @@ LOOKUP_JOHN = ["John Doe <jdoe@partner.example.net>", "John Smith <john@example.
 CLIENTS = [
     ("lbdb mutt_ldap_query john", lambda port, tmp: lbdb_lookup(port, "john", tmp),
      NOBODY, LOOKUP_JOHN),
+    ("lbdb mutt_ldap_query john, $ignorant = 1", lambda port, tmp: lbdb_lookup(port, "john", tmp, 1),
+     LOOKUP_JOHN + ["Mary Johnson <mary@example.com>"], LOOKUP_JOHN + ["Mary Johnson <mary@example.com>"]),
     ("Roundcube autocomplete john", lambda port, tmp: roundcube_autocomplete(port, "john"),
      NOBODY, ["John Doe <jdoe@partner.example.net>", "John Smith <john@example.com>",
               "Mary Johnson <mary@example.com>", "Pat Kim <pat.johns@example.org>"]),
