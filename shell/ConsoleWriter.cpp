@@ -32,6 +32,7 @@ TConsoleWriter::~TConsoleWriter()
 
 void TConsoleWriter::Push(std::string line)
 {
+    bool wake = false;
     {
         std::lock_guard lock(FLock);
         if (FQueue.size() >= FMaxQueued) {
@@ -39,10 +40,15 @@ void TConsoleWriter::Push(std::string line)
             ++FDroppedTotal;
             return;
         }
+        // Only a thread waiting on an empty queue needs telling: a busy one
+        // looks at the queue again when its write is done, and a queue that
+        // was not empty has been announced already. At a line per request
+        // this spares a wake-up per line.
+        wake = FQueue.empty() && FDroppedPending == 0 && !FBusy;
         FQueue.push_back(TEntry{std::move(line), FDroppedPending});
         FDroppedPending = 0;
     }
-    FChanged.notify_all();
+    if (wake) FChanged.notify_all();
 }
 
 bool TConsoleWriter::Drain(std::chrono::milliseconds timeout)
