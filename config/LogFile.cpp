@@ -136,11 +136,7 @@ TLogFileNotice TLogFile::Close()
     return notice;
 }
 
-bool TLogFile::IsOpen() const
-{
-    std::lock_guard lock(FLock);
-    return FOpen;
-}
+bool TLogFile::IsOpen() const { return FOpen.load(std::memory_order_relaxed); }
 
 bool TLogFile::Failing() const
 {

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -61,11 +62,13 @@ public:
 
 private:
     // FLock guards every member below; a line is written whole under it, so
-    // lines of concurrent events never interleave.
+    // lines of concurrent events never interleave. FOpen is only changed under
+    // it but read without it: every event asks, and with logging off the
+    // answer must cost no lock.
     mutable std::mutex FLock;
     std::string FPath;
     int FFd = -1;
-    bool FOpen = false;
+    std::atomic<bool> FOpen{false};
     bool FFailing = false;
     std::size_t FLost = 0;
     // The unwritten end of a line that a failure cut short, owed to the file
