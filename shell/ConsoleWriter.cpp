@@ -40,11 +40,11 @@ void TConsoleWriter::Push(std::string line)
             ++FDroppedTotal;
             return;
         }
-        // Only a thread waiting on an empty queue needs telling: a busy one
-        // looks at the queue again when its write is done, and a queue that
-        // was not empty has been announced already. At a line per request
-        // this spares a wake-up per line.
-        wake = FQueue.empty() && FDroppedPending == 0 && !FBusy;
+        // Only a thread in its long sleep needs telling: a busy one looks at
+        // the queue again when its write is done, and one in its short sleep
+        // wakes by itself. At a line per request this spares a wake-up, and
+        // the requesting thread a system call, per line.
+        wake = FQueue.empty() && FDroppedPending == 0 && FSleep == TSleep::Long;
         FQueue.push_back(TEntry{std::move(line), FDroppedPending});
         FDroppedPending = 0;
     }
@@ -82,8 +82,18 @@ bool TConsoleWriter::WriteAll(const std::string& data)
 void TConsoleWriter::Run()
 {
     std::unique_lock lock(FLock);
+    const auto due = [this] { return FStop || !FQueue.empty() || FDroppedPending != 0; };
     for (;;) {
-        FChanged.wait(lock, [this] { return FStop || !FQueue.empty() || FDroppedPending != 0; });
+        // After a write, lines that follow soon are collected for a short
+        // while without being announced; only then does the thread wait to be
+        // told.
+        if (!due()) {
+            FSleep = TSleep::Short;
+            FChanged.wait_for(lock, kCollect, due);
+            FSleep = TSleep::Long;
+            FChanged.wait(lock, due);
+        }
+        FSleep = TSleep::Awake;
         if (FQueue.empty() && FDroppedPending == 0) return;  // stopped, nothing left
         std::deque<TEntry> batch;
         batch.swap(FQueue);

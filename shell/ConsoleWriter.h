@@ -52,14 +52,19 @@ private:
     const std::size_t FMaxQueued;
     const std::chrono::milliseconds FExitGrace;
 
-    // FLock guards FQueue, FDroppedPending, FBusy, FStop; FChanged signals
-    // each change of them.
+    // How long the thread collects lines after a write before it waits to be told.
+    static constexpr std::chrono::milliseconds kCollect{10};
+    enum class TSleep { Awake, Short, Long };
+
+    // FLock guards FQueue, FDroppedPending, FBusy, FStop, FSleep; FChanged
+    // signals the changes a waiter needs to know of.
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<TEntry> FQueue;
     std::uint64_t FDroppedPending = 0;  // dropped since the last queued entry
     bool FBusy = false;                 // the thread holds lines taken from the queue
     bool FStop = false;
+    TSleep FSleep = TSleep::Awake;
     std::atomic<bool> FGiveUp{false};  // read by the thread between polls
     std::atomic<std::uint64_t> FDroppedTotal{0};
     std::thread FThread;
