@@ -27,6 +27,24 @@ std::string TConnection::ReadAll() {
             FConnected = false;
             return {};
         }
+        if (FTls) {
+            std::size_t got = 0;
+            switch (FTls->Read(data.data(), data.size(), got)) {
+            case TTlsSession::TStatus::Done:
+                data.resize(got);
+                return data;
+            case TTlsSession::TStatus::WantRead:
+            case TTlsSession::TStatus::WantWrite:
+                continue;
+            case TTlsSession::TStatus::Closed:
+                FConnected = false;
+                return {};
+            case TTlsSession::TStatus::Failed:
+            case TTlsSession::TStatus::Reset:
+                FConnected = false;
+                throw ESocketError("Socket error on read: " + FTls->ErrorText());
+            }
+        }
         const ssize_t received = ::recv(FSocket, data.data(), data.size(), MSG_DONTWAIT);
         if (received > 0) {
             data.resize(static_cast<std::size_t>(received));
@@ -65,6 +83,7 @@ void TConnection::WriteAnswer(std::unique_ptr<IAnswerSource> answer) {
 }
 
 bool TConnection::Flush() {
+    if (FTls) return FlushTls();
     for (;;) {
         // Refill below half the share, so that a drained socket finds the
         // next pieces ready and a slow one holds no more than the share.
@@ -85,6 +104,31 @@ bool TConnection::Flush() {
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
         FConnected = false;
         return false;
+    }
+}
+
+bool TConnection::FlushTls() {
+    for (;;) {
+        if (FOutput.HasSource() && FOutput.Size() < FOutput.ShareLowWater()) FOutput.Refill();
+        const std::string_view unsent = FOutput.Unsent();
+        if (unsent.empty()) return true;
+        std::size_t sent = 0;
+        switch (FTls->Write(unsent, sent)) {
+        case TTlsSession::TStatus::Done:
+            FOutput.Consume(sent);
+            FMovedSinceProgress += sent;
+            if (FMovedSinceProgress >= kProgressOctets || FOutput.Size() == 0) {
+                FLastProgress = TClock::now();
+                FMovedSinceProgress = 0;
+            }
+            continue;
+        case TTlsSession::TStatus::WantRead:
+        case TTlsSession::TStatus::WantWrite:
+            return true;
+        default:
+            FConnected = false;
+            return false;
+        }
     }
 }
 

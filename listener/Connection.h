@@ -5,6 +5,7 @@
 
 #include "ldap/Dispatch.h"
 #include "listener/OutputQueue.h"
+#include "listener/TlsSession.h"
 
 #include <atomic>
 #include <chrono>
@@ -30,6 +31,8 @@ private:
     std::string FCause;
 };
 
+class TTlsContext;
+
 class TConnection final : public ILdapConnection {
 public:
     // fd: a connected, non-blocking socket, owned from now on. stopFd, when
@@ -54,6 +57,16 @@ public:
     std::string PeerIP() const override;
     std::string& Pending() override;
 
+    // Whether the connection is encrypted (LDAPS, or after StartTLS).
+    bool Secure() const { return FTls != nullptr && FTls->Established(); }
+    // Whether the server has a certificate, so that StartTLS can be granted.
+    bool TlsAvailable() const { return FTlsContext != nullptr; }
+    // Grants StartTLS: once everything written so far has gone out in clear,
+    // the connection reads nothing else until the handshake is done. Call only
+    // when TlsAvailable() and nothing further is pending.
+    void StartTls() { FStartTlsWanted = true; }
+    bool StartTlsWanted() const { return FStartTlsWanted; }
+
     // Ends the connection soon; safe from any thread.
     void Disconnect();
     // False once the peer has closed, a socket error was met or Disconnect ran.
@@ -71,6 +84,8 @@ private:
     bool Flush();
     // Releases the descriptor at once (the connection has ended).
     void CloseSocket();
+    // Flush for an encrypted connection.
+    bool FlushTls();
 
     // FSocketLock guards FSocket against Disconnect from other threads; only
     // the owning loop thread changes it (closing), so that thread reads it
@@ -87,5 +102,10 @@ private:
     TClock::time_point FLastProgress;
     std::size_t FMovedSinceProgress = 0;
     bool FLargeAnswer = false;         // a large answer passed since the loop last looked
+    // Null on plain connections; set by the loop (accepted on a TLS binding, or
+    // when a granted StartTLS begins).
+    std::unique_ptr<TTlsSession> FTls;
+    const TTlsContext* FTlsContext = nullptr;  // the activation's, which outlives it
+    bool FStartTlsWanted = false;
     std::atomic<bool> FConnected{true};
 };

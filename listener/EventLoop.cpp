@@ -25,10 +25,28 @@ constexpr int kExecuteBurst = 16;
 constexpr std::size_t kReadBuffer = 64 * 1024;
 constexpr int kAcceptRetryMs = 250;
 
-std::string AddressText(const in_addr& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) return {};
-    return text;
+// What a handshake may hold inside the TLS library (a record each way and
+// the handshake's state), charged to the total budget until it ends.
+constexpr std::size_t kHandshakeShare = 40 * 1024;
+
+// Dotted text for IPv4 clients, also those reaching a dual-stack socket.
+std::string PeerText(const sockaddr_storage& peer) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(peer);
+        if (inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text) == nullptr) return {};
+        return text;
+    }
+    if (peer.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(peer);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+            if (inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text) == nullptr) return {};
+        } else if (inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text) == nullptr) {
+            return {};
+        }
+        return text;
+    }
+    return {};
 }
 
 void Signal(int eventFd) {
@@ -56,9 +74,10 @@ void TServerCore::BudgetFreed() {
 
 struct TEventLoop::TWatch {
     enum class TKind { Wake, Stop, Listener, Link };
-    explicit TWatch(TKind kind, int fd = -1) : Kind(kind), Fd(fd) {}
+    explicit TWatch(TKind kind, int fd = -1, bool tls = false) : Kind(kind), Fd(fd), Tls(tls) {}
     TKind Kind;
     int Fd;
+    bool Tls;  // a listener whose clients speak TLS at once
 };
 
 struct TEventLoop::TLink : TWatch {
@@ -74,6 +93,9 @@ struct TEventLoop::TLink : TWatch {
     bool Ready = false;
     bool WaitingBudget = false;
     bool Ended = false;
+    bool Handshaking = false;     // TLS handshake under way (counts as an incomplete message)
+    bool HandshakeShare = false;  // kHandshakeShare is charged to the budget
+    bool ReadWantsWrite = false;  // the TLS library must send before it can read on
 };
 
 TEventLoop::TEventLoop(TServerCore& core, int index) : FCore(core), FIndex(index), FReadBuffer(kReadBuffer) {
@@ -99,7 +121,7 @@ TEventLoop::~TEventLoop() {
     for (auto& listener : FListeners) ::close(listener->Fd);
     {
         std::lock_guard lock(FMailLock);
-        for (auto& [fd, ip] : FMail) ::close(fd);
+        for (auto& mail : FMail) ::close(mail.Fd);
         FMail.clear();
     }
     ::close(FEpoll);
@@ -107,8 +129,9 @@ TEventLoop::~TEventLoop() {
     ::close(FStopFd);
 }
 
-void TEventLoop::SetListeners(std::vector<int> sockets) {
-    for (const int fd : sockets) FListeners.push_back(std::make_unique<TWatch>(TWatch::TKind::Listener, fd));
+void TEventLoop::SetListeners(const std::vector<TListenSocket>& sockets) {
+    for (const TListenSocket& socket : sockets)
+        FListeners.push_back(std::make_unique<TWatch>(TWatch::TKind::Listener, socket.Fd, socket.Tls));
     ResumeAccept();
 }
 
@@ -117,11 +140,11 @@ void TEventLoop::Start() {
     FThread = std::thread([this] { Run(); });
 }
 
-void TEventLoop::Adopt(int fd, std::string peerIP) {
+void TEventLoop::Adopt(int fd, std::string peerIP, bool tls) {
     {
         std::lock_guard lock(FMailLock);
         if (!FMailClosed) {
-            FMail.emplace_back(fd, std::move(peerIP));
+            FMail.push_back(TMail{fd, std::move(peerIP), tls});
             Signal(FWakeFd);
             return;
         }
@@ -150,7 +173,7 @@ void TEventLoop::Run() {
                 FStopping = true;
                 break;
             case TWatch::TKind::Listener:
-                if (FListening) AcceptFrom(watch->Fd);
+                if (FListening) AcceptFrom(*watch);
                 break;
             case TWatch::TKind::Link: {
                 auto& link = static_cast<TLink&>(*watch);
@@ -176,14 +199,14 @@ void TEventLoop::Shutdown() {
     for (auto& listener : FListeners) ::close(listener->Fd);
     FListeners.clear();
     FListening = false;
-    std::vector<std::pair<int, std::string>> mail;
+    std::vector<TMail> mail;
     {
         std::lock_guard lock(FMailLock);
         FMailClosed = true;
         mail.swap(FMail);
     }
-    for (auto& [fd, ip] : mail) {
-        ::close(fd);
+    for (auto& item : mail) {
+        ::close(item.Fd);
         FCore.Connections.fetch_sub(1);
     }
     while (!FLinks.empty()) End(*FLinks.back());
@@ -208,12 +231,12 @@ int TEventLoop::NextTimeoutMs(TClock::time_point now) const {
 void TEventLoop::OnWake() {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t got = ::read(FWakeFd, &count, sizeof count);
-    std::vector<std::pair<int, std::string>> mail;
+    std::vector<TMail> mail;
     {
         std::lock_guard lock(FMailLock);
         mail.swap(FMail);
     }
-    for (auto& [fd, ip] : mail) AdoptNow(fd, std::move(ip));
+    for (auto& item : mail) AdoptNow(item.Fd, std::move(item.PeerIP), item.Tls);
     // A descriptor was freed somewhere: try accepting again.
     if (!FListening && !FListeners.empty()) ResumeAccept();
     if (!FBudgetWait.empty() && !FCore.Budget.Exhausted()) {
@@ -227,12 +250,12 @@ void TEventLoop::OnWake() {
 
 // --------------------------------------------------------------- accepting
 
-void TEventLoop::AcceptFrom(int listenSocket) {
+void TEventLoop::AcceptFrom(const TWatch& listener) {
     for (int i = 0; i < kAcceptBurst; ++i) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t peerSize = sizeof peer;
         const int fd =
-            ::accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            ::accept4(listener.Fd, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
             if (error == EAGAIN || error == EWOULDBLOCK) {
@@ -245,6 +268,12 @@ void TEventLoop::AcceptFrom(int listenSocket) {
             // backlog until something is freed.
             PauseAccept(error);
             return;
+        }
+        if (!FCore.Allow.Empty() && !FCore.Allow.Permits(reinterpret_cast<const sockaddr&>(peer))) {
+            ::close(fd);
+            FCore.Denied.fetch_add(1);
+            FCore.Report("Connection refused: " + PeerText(peer) + " is not among the allowed networks");
+            continue;
         }
         if (FCore.Connections.load() >= FCore.Limits.MaxConnections) {
             ::close(fd);
@@ -260,9 +289,9 @@ void TEventLoop::AcceptFrom(int listenSocket) {
         FCore.Connections.fetch_add(1);
         TEventLoop& target = *FCore.Loops[FNextLoop++ % FCore.Loops.size()];
         if (&target == this)
-            AdoptNow(fd, AddressText(peer.sin_addr));
+            AdoptNow(fd, PeerText(peer), listener.Tls);
         else
-            target.Adopt(fd, AddressText(peer.sin_addr));
+            target.Adopt(fd, PeerText(peer), listener.Tls);
     }
 }
 
@@ -289,7 +318,7 @@ void TEventLoop::ResumeAccept() {
 
 // ------------------------------------------------------------- connections
 
-void TEventLoop::AdoptNow(int fd, std::string peerIP) {
+void TEventLoop::AdoptNow(int fd, std::string peerIP, bool tls) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (const int size = FCore.Limits.SocketSendBufferBytes; size > 0)
@@ -299,18 +328,82 @@ void TEventLoop::AdoptNow(int fd, std::string peerIP) {
     TLink& link = *owned;
     link.Index = FLinks.size();
     FLinks.push_back(std::move(owned));
+    link.Connection->FTlsContext = FCore.Tls.get();
     try {
         if (FCore.Connect) FCore.Connect(*link.Connection);
     } catch (...) {
         End(link);
         return;
     }
-    Progress(link);
+    if (tls)
+        BeginHandshake(link);
+    else
+        Progress(link);
+}
+
+void TEventLoop::BeginHandshake(TLink& link) {
+    TConnection& connection = *link.Connection;
+    connection.FStartTlsWanted = false;
+    try {
+        connection.FTls = std::make_unique<TTlsSession>(*FCore.Tls, link.Fd);
+    } catch (const std::exception&) {
+        EndWithError(link, "no memory for a TLS session");
+        return;
+    }
+    link.Handshaking = true;
+    link.Incomplete = true;
+    link.MessageStart = TClock::now();
+    Handshake(link);
+}
+
+void TEventLoop::Handshake(TLink& link) {
+    TConnection& connection = *link.Connection;
+    if (!link.HandshakeShare) {
+        // Handshakes wait, like messages, while the answers of all hold the total.
+        if (FCore.Budget.Exhausted()) {
+            WaitForBudget(link);
+            Arm(link, 0);
+            return;
+        }
+        FCore.Budget.Held.fetch_add(kHandshakeShare, std::memory_order_relaxed);
+        link.HandshakeShare = true;
+    }
+    switch (connection.FTls->Handshake()) {
+    case TTlsSession::TStatus::Done:
+        ReleaseHandshakeShare(link);
+        link.Handshaking = false;
+        link.Incomplete = false;
+        Progress(link);
+        return;
+    case TTlsSession::TStatus::WantRead:
+        Arm(link, EPOLLIN | EPOLLRDHUP);
+        return;
+    case TTlsSession::TStatus::WantWrite:
+        Arm(link, EPOLLOUT);
+        return;
+    case TTlsSession::TStatus::Closed:
+    case TTlsSession::TStatus::Reset:
+        End(link);  // gone before a word was said: quietly
+        return;
+    case TTlsSession::TStatus::Failed:
+        EndWithError(link, "TLS handshake failed: " + connection.FTls->ErrorText());
+        return;
+    }
+}
+
+void TEventLoop::ReleaseHandshakeShare(TLink& link) {
+    if (!std::exchange(link.HandshakeShare, false)) return;
+    FCore.Budget.Held.fetch_sub(kHandshakeShare, std::memory_order_relaxed);
+    FCore.BudgetFreed();
 }
 
 void TEventLoop::OnLinkEvent(TLink& link, std::uint32_t events) {
     if ((events & (EPOLLERR | EPOLLHUP)) != 0) {
         End(link);
+        return;
+    }
+    if (link.Handshaking) {
+        Handshake(link);
         return;
     }
     if ((events & EPOLLOUT) != 0) {
@@ -324,6 +417,7 @@ void TEventLoop::OnLinkEvent(TLink& link, std::uint32_t events) {
             return;
         }
         FCore.BudgetFreed();
+        if (link.ReadWantsWrite) events |= EPOLLIN;
     }
     if ((events & (EPOLLIN | EPOLLRDHUP)) != 0) {
         Read(link);
@@ -334,6 +428,10 @@ void TEventLoop::OnLinkEvent(TLink& link, std::uint32_t events) {
 
 void TEventLoop::Read(TLink& link) {
     TConnection& connection = *link.Connection;
+    if (connection.FTls) {
+        ReadTls(link);
+        return;
+    }
     for (;;) {
         try {
             if (FrameSize(connection.FPending)) return;  // the rest waits in the socket
@@ -358,8 +456,45 @@ void TEventLoop::Read(TLink& link) {
     }
 }
 
+void TEventLoop::ReadTls(TLink& link) {
+    TConnection& connection = *link.Connection;
+    link.ReadWantsWrite = false;
+    for (;;) {
+        try {
+            if (FrameSize(connection.FPending)) return;  // the rest waits in the session or the socket
+        } catch (const EFramingError& e) {
+            EndWithError(link, e.what());
+            return;
+        }
+        std::size_t got = 0;
+        switch (connection.FTls->Read(FReadBuffer.data(), FReadBuffer.size(), got)) {
+        case TTlsSession::TStatus::Done:
+            connection.FPending.append(FReadBuffer.data(), got);
+            continue;
+        case TTlsSession::TStatus::WantRead:
+            return;
+        case TTlsSession::TStatus::WantWrite:
+            link.ReadWantsWrite = true;
+            return;
+        case TTlsSession::TStatus::Closed:
+            link.PeerClosed = true;
+            return;
+        case TTlsSession::TStatus::Reset:
+            End(link);
+            return;
+        case TTlsSession::TStatus::Failed:
+            EndWithError(link, "TLS: " + connection.FTls->ErrorText());
+            return;
+        }
+    }
+}
+
 void TEventLoop::Progress(TLink& link) {
     TConnection& connection = *link.Connection;
+    if (link.Handshaking) {
+        Handshake(link);
+        return;
+    }
     std::optional<std::size_t> frame;
     for (int executed = 0;; ++executed) {
         if (!connection.Connected()) {
@@ -368,6 +503,13 @@ void TEventLoop::Progress(TLink& link) {
         }
         try {
             frame = FrameSize(connection.FPending);
+            // Octets the TLS session already took from the socket are not
+            // announced again by it.
+            if (!frame && connection.FTls && !link.PeerClosed && connection.FTls->Buffered()) {
+                ReadTls(link);
+                if (link.Ended) return;
+                frame = FrameSize(connection.FPending);
+            }
         } catch (const EFramingError& e) {
             EndWithError(link, e.what());
             return;
@@ -398,6 +540,20 @@ void TEventLoop::Progress(TLink& link) {
         if (connection.FOutput.HasSource() && connection.FOutput.Size() == 0) WaitForBudget(link);
     }
 
+    if (connection.FStartTlsWanted) {
+        // The answer granting it goes out in clear first; meanwhile nothing is
+        // read, as the next octets are the client's handshake.
+        if (!connection.FPending.empty()) {
+            EndWithError(link, "data after StartTLS");
+            return;
+        }
+        if (connection.FOutput.Done()) {
+            BeginHandshake(link);
+            return;
+        }
+        Arm(link, connection.FOutput.Size() > 0 ? std::uint32_t{EPOLLOUT} : std::uint32_t{0});
+        return;
+    }
     if (!connection.FPending.empty() && !frame) {
         if (!link.Incomplete) {
             link.Incomplete = true;
@@ -414,6 +570,7 @@ void TEventLoop::Progress(TLink& link) {
     std::uint32_t want = 0;
     if (connection.FOutput.Size() > 0) want |= EPOLLOUT;
     if (!link.PeerClosed && !frame) want |= EPOLLIN | EPOLLRDHUP;
+    if (link.ReadWantsWrite) want |= EPOLLOUT;
     Arm(link, want);
 }
 
@@ -479,6 +636,8 @@ void TEventLoop::End(TLink& link) {
     if (connection.FOutput.TakeReleasedLarge() || connection.FOutput.Size() >= TOutputQueue::kLargeBuffer)
         FTrimWanted = true;
     connection.FOutput.Clear();
+    ReleaseHandshakeShare(link);
+    if (connection.FTls) connection.FTls->Close();
     // The descriptor goes back at once (closing also leaves the epoll set).
     connection.CloseSocket();
     FCore.Connections.fetch_sub(1);
@@ -508,7 +667,8 @@ void TEventLoop::Sweep(TClock::time_point now) {
         TLink& link = *FLinks[i];
         const TConnection& connection = *link.Connection;
         if (link.Incomplete && now - link.MessageStart >= incomplete)
-            EndWithError(link, "message not complete within " + std::to_string(FCore.Limits.IncompleteMessageMs) + " ms");
+            EndWithError(link, std::string(link.Handshaking ? "TLS handshake" : "message") + " not complete within " +
+                                   std::to_string(FCore.Limits.IncompleteMessageMs) + " ms");
         else if (connection.FOutput.Size() > 0 && now - connection.FLastProgress >= blocked)
             EndWithError(link, "answer not taken within " + std::to_string(FCore.Limits.WriteTimeoutMs) + " ms");
     }

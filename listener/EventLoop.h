@@ -2,9 +2,11 @@
 // and runs their handlers, reads and writes; loop 0 also accepts.
 #pragma once
 
+#include "listener/AllowList.h"
 #include "listener/Connection.h"
 #include "listener/Limits.h"
 #include "listener/OutputQueue.h"
+#include "listener/TlsContext.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,12 +22,19 @@
 
 class TEventLoop;
 
+// A listening socket and whether its clients speak TLS from the first octet.
+struct TListenSocket {
+    int Fd = -1;
+    bool Tls = false;
+};
+
 // What the loops of one activation share. Everything but the atomics and the
 // End* members is set before the loop threads start and only read after.
 struct TServerCore {
     // The counters outlive the activation (the server owns them).
-    TServerCore(TOutputBudget& budget, std::atomic<int>& connections, std::atomic<std::uint64_t>& refused)
-        : Budget(budget), Connections(connections), Refused(refused) {}
+    TServerCore(TOutputBudget& budget, std::atomic<int>& connections, std::atomic<std::uint64_t>& refused,
+                std::atomic<std::uint64_t>& denied)
+        : Budget(budget), Connections(connections), Refused(refused), Denied(denied) {}
 
     using TConnectionEvent = std::function<void(TConnection&)>;
     TConnectionEvent Connect, Execute, Disconnect;
@@ -33,9 +42,13 @@ struct TServerCore {
     TListenerLimits Limits;  // MaxConnections resolved
     TOutputBudget& Budget;
     std::vector<std::unique_ptr<TEventLoop>> Loops;
+    // Null: no certificate (no TLS binding, StartTLS not granted).
+    std::shared_ptr<const TTlsContext> Tls;
+    TAllowList Allow;
 
     std::atomic<int>& Connections;
     std::atomic<std::uint64_t>& Refused;
+    std::atomic<std::uint64_t>& Denied;  // closed at accept: not an allowed network
     std::atomic<bool> AcceptPaused{false};
     std::atomic<bool> BudgetWaiting{false};
 
@@ -58,11 +71,11 @@ public:
     TEventLoop& operator=(const TEventLoop&) = delete;
 
     // Before Start: the listening sockets this loop accepts on (it owns them).
-    void SetListeners(std::vector<int> sockets);
+    void SetListeners(const std::vector<TListenSocket>& sockets);
     void Start();  // raises std::system_error when no thread can be made
     bool Started() const { return FThread.joinable(); }
     // Any thread: hands over an accepted socket.
-    void Adopt(int fd, std::string peerIP);
+    void Adopt(int fd, std::string peerIP, bool tls);
     // Any thread: end every connection and the thread.
     void RequestStop();
     void Wake();
@@ -76,12 +89,17 @@ private:
     void Shutdown();
     int NextTimeoutMs(TClock::time_point now) const;
     void OnWake();
-    void AcceptFrom(int listenSocket);
+    void AcceptFrom(const TWatch& listener);
     void PauseAccept(int error);
     void ResumeAccept();
-    void AdoptNow(int fd, std::string peerIP);
+    void AdoptNow(int fd, std::string peerIP, bool tls);
     void OnLinkEvent(TLink& link, std::uint32_t events);
     void Read(TLink& link);
+    void ReadTls(TLink& link);
+    // Begins (LDAPS, granted StartTLS) or goes on with a connection's handshake.
+    void BeginHandshake(TLink& link);
+    void Handshake(TLink& link);
+    void ReleaseHandshakeShare(TLink& link);
     void Progress(TLink& link);
     void Execute(TLink& link, std::size_t frameSize);
     void Arm(TLink& link, std::uint32_t events);
@@ -100,9 +118,14 @@ private:
     int FStopFd = -1;  // readable from RequestStop on; never drained
     std::thread FThread;
 
+    struct TMail {
+        int Fd;
+        std::string PeerIP;
+        bool Tls;
+    };
     // FMailLock guards FMail and FMailClosed (filled by the accepting loop).
     std::mutex FMailLock;
-    std::vector<std::pair<int, std::string>> FMail;
+    std::vector<TMail> FMail;
     bool FMailClosed = false;
 
     // The rest belongs to the loop thread.

@@ -36,10 +36,63 @@ std::string BindCause(const TBinding& binding, const std::string& reason, int er
     return cause;
 }
 
-std::string AddressText(const in_addr& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) return {};
+// An address of a binding in whichever family it is written; IPv6 may stand
+// in brackets. False when it is neither.
+bool ParseAddress(std::string text, sockaddr_storage& address, socklen_t& size) {
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    if (inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        size = sizeof v4;
+        return true;
+    }
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    if (inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        size = sizeof v6;
+        return true;
+    }
+    return false;
+}
+
+std::string AddressText(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* octets = address.ss_family == AF_INET6
+                             ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr)
+                             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in&>(address).sin_addr);
+    if (inet_ntop(address.ss_family, octets, text, sizeof text) == nullptr) return {};
     return text;
+}
+
+// Opens the socket of one binding; -1 with errno set on failure. All
+// interfaces means IPv6 and IPv4 on one socket where the system has IPv6.
+int OpenSocket(const TBinding& binding, sockaddr_storage& address, socklen_t& size, bool& dualStack) {
+    dualStack = false;
+    if (binding.IP == "0.0.0.0") {
+        const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0) {
+            const int off = 0;
+            if (::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0) {
+                address = {};
+                auto& any = reinterpret_cast<sockaddr_in6&>(address);
+                any.sin6_family = AF_INET6;
+                any.sin6_addr = in6addr_any;
+                any.sin6_port = htons(static_cast<std::uint16_t>(binding.Port));
+                size = sizeof any;
+                dualStack = true;
+                return fd;
+            }
+            ::close(fd);
+        }
+        // No IPv6 here: IPv4 alone, as parsed.
+    }
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && address.ss_family == AF_INET6) {
+        // An IPv6 address serves IPv6 only; IPv4 clients have their own bindings.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    }
+    return fd;
 }
 
 }  // namespace
@@ -61,12 +114,13 @@ struct TTCPServer::TImpl {
     TOutputBudget Budget;
     std::atomic<int> Connections{0};
     std::atomic<std::uint64_t> Refused{0};
+    std::atomic<std::uint64_t> Denied{0};
     std::atomic<int> MaxConnections{0};
 
     // Asks every loop to end and waits up to timeout; true when all ended (the
     // core is then released).
     bool StopLoops(std::chrono::milliseconds timeout);
-    std::vector<int> OpenListeners(std::vector<TBinding>& bindings);
+    std::vector<TListenSocket> OpenListeners(std::vector<TBinding>& bindings);
 };
 
 bool TTCPServer::TImpl::StopLoops(std::chrono::milliseconds timeout) {
@@ -86,31 +140,37 @@ bool TTCPServer::TImpl::StopLoops(std::chrono::milliseconds timeout) {
     return true;
 }
 
-std::vector<int> TTCPServer::TImpl::OpenListeners(std::vector<TBinding>& bindings) {
-    std::vector<int> sockets;
+std::vector<TListenSocket> TTCPServer::TImpl::OpenListeners(std::vector<TBinding>& bindings) {
+    std::vector<TListenSocket> sockets;
     auto fail = [&sockets](const std::string& text, const std::string& cause) {
-        for (const int fd : sockets) ::close(fd);
+        for (const TListenSocket& socket : sockets) ::close(socket.Fd);
         throw ESocketError(text, cause);
     };
     const int backlog = ListenBacklog();
     for (auto& binding : bindings) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
         if (binding.Port < 0 || binding.Port > 65535)
             fail("Could not bind socket. Invalid port " + std::to_string(binding.Port) + ".",
                  BindCause(binding, "port out of range (0 to 65535)"));
-        address.sin_port = htons(static_cast<std::uint16_t>(binding.Port));
-        if (inet_pton(AF_INET, binding.IP.c_str(), &address.sin_addr) != 1)
-            fail("Could not bind socket. Invalid address \"" + binding.IP + "\".", BindCause(binding, "not an IPv4 address"));
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_storage address{};
+        socklen_t addressSize = 0;
+        if (!ParseAddress(binding.IP, address, addressSize))
+            fail("Could not bind socket. Invalid address \"" + binding.IP + "\".",
+                 BindCause(binding, "not an IPv4 or IPv6 address"));
+        const auto port = htons(static_cast<std::uint16_t>(binding.Port));
+        if (address.ss_family == AF_INET6)
+            reinterpret_cast<sockaddr_in6&>(address).sin6_port = port;
+        else
+            reinterpret_cast<sockaddr_in&>(address).sin_port = port;
+        bool dualStack = false;
+        const int fd = OpenSocket(binding, address, addressSize, dualStack);
         if (fd < 0) {
             const int error = errno;
             fail("Could not open socket. " + ErrnoText(error), BindCause(binding, ErrnoText(error), error));
         }
-        sockets.push_back(fd);
+        sockets.push_back(TListenSocket{fd, binding.Tls});
         const int on = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), addressSize) != 0) {
             const int error = errno;
             fail(BindErrorText(error, binding), BindCause(binding, ErrnoText(error), error));
         }
@@ -118,11 +178,12 @@ std::vector<int> TTCPServer::TImpl::OpenListeners(std::vector<TBinding>& binding
             const int error = errno;
             fail("Could not listen on socket. " + ErrnoText(error), BindCause(binding, ErrnoText(error), error));
         }
-        sockaddr_in bound{};
+        sockaddr_storage bound{};
         socklen_t boundSize = sizeof bound;
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundSize) == 0) {
-            binding.IP = AddressText(bound.sin_addr);
-            binding.Port = ntohs(bound.sin_port);
+            // Both families' ports sit at the same offset.
+            binding.Port = ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+            if (!dualStack) binding.IP = AddressText(bound);
         }
     }
     return sockets;
@@ -161,10 +222,10 @@ void TTCPServer::ClearBindings() {
     FImpl->Bindings.clear();
 }
 
-void TTCPServer::AddBinding(const std::string& ip, int port) {
+void TTCPServer::AddBinding(const std::string& ip, int port, bool tls) {
     std::lock_guard lock(FImpl->Mutex);
     if (FImpl->IsActive) throw ESocketError("Cannot change the bindings of an active server");
-    FImpl->Bindings.push_back(TBinding{ip, port});
+    FImpl->Bindings.push_back(TBinding{ip, port, tls});
 }
 
 int TTCPServer::BindingCount() const {
@@ -186,6 +247,8 @@ bool TTCPServer::Active() const {
 int TTCPServer::ConnectionCount() const { return FImpl->Connections.load(); }
 
 std::uint64_t TTCPServer::RefusedCount() const { return FImpl->Refused.load(); }
+
+std::uint64_t TTCPServer::DeniedCount() const { return FImpl->Denied.load(); }
 
 std::size_t TTCPServer::UnsentBytes() const { return FImpl->Budget.Held.load(); }
 
@@ -212,10 +275,16 @@ void TTCPServer::SetActive(bool value) {
         if (impl.Bindings.empty()) impl.Bindings.push_back(TBinding{"0.0.0.0", impl.Port});
         bindings = impl.Bindings;
     }
+    for (const TBinding& binding : bindings)
+        if (binding.Tls && !Tls)
+            throw ESocketError("Cannot start LDAPS without a certificate",
+                               binding.IP + ":" + std::to_string(binding.Port) + ": no certificate and key");
     const long descriptors = Limits.RaiseDescriptorLimit ? RaiseDescriptorLimit() : DescriptorLimit();
-    std::vector<int> sockets = impl.OpenListeners(bindings);
+    std::vector<TListenSocket> sockets = impl.OpenListeners(bindings);
 
-    auto core = std::make_unique<TServerCore>(impl.Budget, impl.Connections, impl.Refused);
+    auto core = std::make_unique<TServerCore>(impl.Budget, impl.Connections, impl.Refused, impl.Denied);
+    core->Tls = Tls;
+    core->Allow = AllowFrom;
     core->Connect = OnConnect;
     core->Execute = OnExecute;
     core->Disconnect = OnDisconnect;
@@ -230,10 +299,10 @@ void TTCPServer::SetActive(bool value) {
         const int threads = LoopThreadCount(Limits.Threads);
         for (int i = 0; i < threads; ++i) core->Loops.push_back(std::make_unique<TEventLoop>(*core, i));
     } catch (const ESocketError&) {
-        for (const int fd : sockets) ::close(fd);
+        for (const TListenSocket& socket : sockets) ::close(socket.Fd);
         throw;
     }
-    core->Loops.front()->SetListeners(std::move(sockets));
+    core->Loops.front()->SetListeners(sockets);
     impl.MaxConnections = core->Limits.MaxConnections;
     impl.Core = std::move(core);
     impl.StopRequested = false;

@@ -3,8 +3,10 @@
 // handlers and write its answers as the socket takes them.
 #pragma once
 
+#include "listener/AllowList.h"
 #include "listener/Connection.h"
 #include "listener/Limits.h"
+#include "listener/TlsContext.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,8 +14,11 @@
 #include <string>
 
 struct TBinding {
-    std::string IP;  // dotted text; "0.0.0.0" stands for all interfaces
+    // Dotted IPv4 or IPv6 text; "0.0.0.0" stands for all interfaces, IPv4 and
+    // IPv6 alike (one dual-stack socket where the system has IPv6).
+    std::string IP;
     int Port = 0;
+    bool Tls = false;  // LDAPS: clients speak TLS from the first octet
 };
 
 class TTCPServer {
@@ -42,6 +47,12 @@ public:
     TErrorEvent OnError;
     // Read at activation.
     TListenerLimits Limits;
+    // Read at activation. The certificate and key for TLS bindings and for
+    // StartTLS; null: neither (a TLS binding then fails the activation).
+    std::shared_ptr<const TTlsContext> Tls;
+    // Read at activation. Clients from elsewhere are closed at accept, counted
+    // (DeniedCount) and reported through OnError; empty: everyone.
+    TAllowList AllowFrom;
 
     // Default 389; the port of the all-interfaces binding and of SetBindings.
     int DefaultPort() const;
@@ -49,7 +60,7 @@ public:
 
     // Bindings may be changed while inactive only (raises ESocketError otherwise).
     void ClearBindings();
-    void AddBinding(const std::string& ip, int port);
+    void AddBinding(const std::string& ip, int port, bool tls = false);
     int BindingCount() const;
     // After activation each binding holds the address and port actually bound, so
     // a binding at port 0 reads back the port the system chose.
@@ -68,9 +79,12 @@ public:
     // the server was made.
     int ConnectionCount() const;
     std::uint64_t RefusedCount() const;
+    // Connections closed at accept because their address is not allowed.
+    std::uint64_t DeniedCount() const;
     // The connection cap in force (resolved at activation; 0 before).
     int MaxConnections() const;
-    // Answer octets queued and not yet taken by the sockets, all connections.
+    // Answer octets queued and not yet taken by the sockets, all connections
+    // (and the share each TLS handshake under way holds).
     std::size_t UnsentBytes() const;
 
     static constexpr int kTerminateWaitMs = 5000;

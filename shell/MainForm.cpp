@@ -5,6 +5,7 @@
 #include "directory/LdapUtil.h"
 #include "directory/UserInfo.h"
 #include "ldap/Search.h"
+#include "ldap/TlsMessages.h"
 #include "shell/Bindings.h"
 #include "shell/StartFailure.h"
 
@@ -186,13 +187,40 @@ void TMainForm::SrvConnect(TConnection& connection)
 
 void TMainForm::SrvDisconnect(TConnection&) { LogEvent(TEventKind::SessionEnd, "Disconnect..."); }
 
+bool TMainForm::AnswerStartTls(TConnection& connection)
+{
+    std::string& pending = connection.Pending();
+    const std::optional<std::size_t> size = FrameSize(pending);
+    if (!size) return false;
+    const std::optional<std::string> messageID = StartTlsMessageID(std::string_view(pending).substr(0, *size));
+    if (!messageID) return false;
+    // Anything the client sent behind the request would be read in clear
+    // although it meant it for the encrypted stream.
+    const bool granted = !connection.Secure() && !connection.StartTlsWanted() && pending.size() == *size;
+    pending.erase(0, *size);
+    if (!granted) {
+        connection.Write(StartTlsResponse(*messageID, kResultOperationsError,
+                                          connection.Secure() ? "TLS is already in use" : "StartTLS must be sent alone"));
+        return true;
+    }
+    connection.Write(StartTlsResponse(*messageID, kResultSuccess));
+    connection.StartTls();
+    return true;
+}
+
 void TMainForm::SrvExecute(TConnection& connection)
 {
     try {
-        SrvExecuteMessage(connection, [this](ILdapConnection& client, const TASNList& request) {
+        // Without a certificate StartTLS goes the way of every other
+        // extended operation.
+        if (connection.TlsAvailable() && AnswerStartTls(connection)) return;
+        SrvExecuteMessage(connection, [this, &connection](ILdapConnection& client, const TASNList& request) {
             ++FRequestCount;
             LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
-            SearchAnswer(client, request, *FOptions);
+            if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure())
+                client.Write(ConfidentialityRequiredDone(request.Items(0).Children.Items(0).Value));
+            else
+                SearchAnswer(client, request, *FOptions);
             UpdateStatistics();
         });
     } catch (const std::exception& e) {
@@ -264,6 +292,7 @@ void TMainForm::StartService()
         SetBindings(FSrv, FOptions->IntSelected());
     else
         FSrv.ClearBindings();
+    ConfigureSecurity();
     // A bind error leaves the service stopped, with the directory rebuilt but
     // status, counter, start time and log file as they were.
     FSrv.SetActive(true);
@@ -306,6 +335,35 @@ void TMainForm::FormDestroy()
 {
     StopService();
     FreeUserList();
+}
+
+std::string TMainForm::InProgramDir(const std::string& path) const
+{
+    return !path.empty() && path.front() == '/' ? path : FProgramDir + path;
+}
+
+void TMainForm::ConfigureSecurity()
+{
+    std::shared_ptr<const TTlsContext> tls;
+    if (const std::string certificate = FOptions->TlsCertificate(); !certificate.empty()) {
+        const std::string certificatePath = InProgramDir(certificate);
+        const std::string key = FOptions->TlsKey();
+        const std::string keyPath = key.empty() ? certificatePath : InProgramDir(key);
+        tls = TTlsContext::Load(certificatePath, key.empty() ? std::string() : keyPath);
+        if (ReadableByOthers(keyPath)) LogError("Warning: the key file " + keyPath + " is readable by others");
+    } else if (FOptions->TlsRequired()) {
+        // Serving in clear what the operator wants encrypted would be worse than not starting.
+        throw ESocketError("Cannot start on specified port!", "TlsRequired is Yes but no TlsCertificate is set");
+    }
+    FSrv.AllowFrom = TAllowList::Parse(FOptions->AllowFrom());
+    FSrv.Tls = tls;
+    FTlsRequired = tls != nullptr && FOptions->TlsRequired();
+    const int tlsPort = FOptions->TlsPort();
+    if (!tls || tlsPort == 0) return;
+    // LDAPS on every address the plain port listens on.
+    if (FSrv.BindingCount() == 0) FSrv.AddBinding("0.0.0.0", FSrv.DefaultPort());
+    const int plain = FSrv.BindingCount();
+    for (int i = 0; i < plain; ++i) FSrv.AddBinding(FSrv.Binding(i).IP, tlsPort, true);
 }
 
 void TMainForm::LoadUsers() { ::LoadUsers(*this, FProgramDir, FOptions->ExtFile()); }

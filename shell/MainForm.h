@@ -121,6 +121,15 @@ private:
     void UpdateStatistics() override;
 
     void LoadUsers();
+    // A settings path: absolute, or relative to the program folder.
+    std::string InProgramDir(const std::string& path) const;
+    // Certificate and key (read afresh), LDAPS bindings beside the plain ones,
+    // and the allowed networks, for the activation that follows. Raises when
+    // the certificate or key cannot be used or a setting is invalid.
+    void ConfigureSecurity();
+    // The StartTLS extended request, when the listener has a certificate;
+    // false when the message is something else.
+    bool AnswerStartTls(TConnection& connection);
     void SetStartTime(const TLocalTime& at);
     void SetStatusText(const std::string& text);
     void RaiseError(const TServiceError& error);
@@ -165,6 +174,8 @@ private:
     std::atomic<int32_t> FRequestCount{0};
     std::atomic<int32_t> FDomainCount{0};
     std::atomic<int32_t> FUserCount{0};
+    // Set at each start before the listener runs; read by connection threads.
+    std::atomic<bool> FTlsRequired{false};
 
     // Set on the user-interface thread before the service starts; read-only after.
     std::string FExecutablePath;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -28,7 +29,9 @@ constexpr const char* kUsage =
     "  mail-server library DIR/API.so. Events go to stdout, messages to stderr.\n"
     "  SIGHUP restarts the service; SIGTERM and SIGINT stop it and end veskad.\n"
     "  Exit codes: 0 stopped by a signal, 1 the service could not start or the\n"
-    "  settings could not be read, 2 bad arguments or DIR is not a folder.\n";
+    "  settings could not be read, 2 bad arguments or DIR is not a folder.\n"
+    "  VESKAD_MESSAGE_TIMEOUT_MS, when set, replaces the 30000 ms a started\n"
+    "  message or TLS handshake may take (for tests).\n";
 
 struct TArguments {
     bool Help = false;
@@ -135,6 +138,10 @@ int main(int argc, char** argv)
     TConsolePresenter console(stdout, stderr);
     TMainForm form(&console);
     if (args.HasDir) form.SetProgramDir(args.Dir);
+    if (const char* timeout = std::getenv("VESKAD_MESSAGE_TIMEOUT_MS"); timeout != nullptr) {
+        const long ms = std::strtol(timeout, nullptr, 10);
+        if (ms > 0 && ms <= 3600000) form.Listener().Limits.IncompleteMessageMs = static_cast<int>(ms);
+    }
     form.SetAlwaysStart(true);
 
     const TInitOutcome outcome = form.FormCreate();

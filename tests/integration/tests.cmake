@@ -34,6 +34,10 @@ if(TARGET veskad AND TARGET veska_api)
       COMMAND ${_python} ${CMAKE_CURRENT_LIST_DIR}/mail_programs.py
               $<TARGET_FILE:veskad> $<TARGET_FILE:veska_api> ${CMAKE_SOURCE_DIR})
     set_tests_properties(mail_programs PROPERTIES TIMEOUT 300)
+    # LDAPS, StartTLS, allowed networks and IPv6, one row per case.
+    add_test(NAME tls_table COMMAND ${_python} ${CMAKE_CURRENT_LIST_DIR}/tls_table.py
+             $<TARGET_FILE:veskad> $<TARGET_FILE:veska_api> ${CMAKE_SOURCE_DIR})
+    set_tests_properties(tls_table PROPERTIES TIMEOUT 300)
   else()
     # Registered all the same, so that a missing client library fails loudly
     # instead of silently dropping the test.
@@ -41,5 +45,6 @@ if(TARGET veskad AND TARGET veska_api)
                     "Install python3-ldap3 or set VESKA_CLIENT_PYTHON.")
     add_test(NAME real_clients COMMAND /usr/bin/python3 -c "import ldap3")
     add_test(NAME mail_programs COMMAND /usr/bin/python3 -c "import ldap3")
+    add_test(NAME tls_table COMMAND /usr/bin/python3 -c "import ldap3")
   endif()
 endif()
