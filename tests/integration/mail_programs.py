@@ -203,7 +203,10 @@ def libldap_read_back(port):
         for dn in dns:
             ldap.dn.str2dn(dn)  # raises DECODING_ERROR on an invalid DN
             got = conn.search_s(dn, ldap.SCOPE_BASE, "(objectClass=*)", ["cn"])
-            read += [attrs["cn"][0].decode() for got_dn, attrs in got if got_dn == dn]
+            for got_dn, attrs in got:
+                cn = [v for k, v in attrs.items() if k.lower() == "cn"]
+                if got_dn == dn and cn:
+                    read.append(cn[0][0].decode())
         return sorted(read)
     finally:
         conn.unbind_s()
