@@ -116,7 +116,7 @@ def name_of(entry):
 
 
 def replay(port, steps):
-    """Runs the steps on one connection; yields (found names, name -> DN) per step."""
+    """Runs the steps on one connection and yields, step by step, the names found."""
     server = ldap3.Server("127.0.0.1", port=port, get_info=ldap3.NONE, connect_timeout=10)
     # check_names off: requests go out as the program wrote them.
     conn = ldap3.Connection(server, auto_bind=True, receive_timeout=10, check_names=False)
