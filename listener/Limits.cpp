@@ -1,10 +1,13 @@
 #include "listener/Limits.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <fstream>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 int ListenBacklog() {
@@ -38,8 +41,28 @@ int DefaultMaxConnections(long descriptorLimit) {
     return static_cast<int>(std::clamp<long>(cap, 16, 1000000));
 }
 
+int UsableCores() {
+    // The cores this process may run on (a CPU set, taskset), not the machine's.
+    long cores = 0;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) cores = CPU_COUNT(&set);
+    if (cores <= 0) cores = static_cast<long>(std::thread::hardware_concurrency());
+    // A CPU quota ("200000 100000": two cores' worth) caps it further.
+    std::ifstream quota("/sys/fs/cgroup/cpu.max");
+    std::string limit;
+    long period = 0;
+    if (quota >> limit >> period && limit != "max" && period > 0) {
+        try {
+            const long share = (std::stol(limit) + period - 1) / period;
+            if (share > 0) cores = std::min(cores, share);
+        } catch (const std::exception&) {
+        }
+    }
+    return static_cast<int>(std::max(cores, 1L));
+}
+
 int LoopThreadCount(int requested) {
     if (requested > 0) return std::min(requested, 64);
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp<unsigned>(cores, 1, 16));
+    return std::clamp(UsableCores(), 1, 16);
 }

@@ -41,5 +41,8 @@ long DescriptorLimit();
 // The connection cap used when MaxConnections is 0, for a descriptor limit.
 int DefaultMaxConnections(long descriptorLimit);
 
-// Loop threads for `requested` (0: one per core).
+// Cores this process may use: its CPU affinity, capped by a cgroup CPU quota.
+int UsableCores();
+
+// Loop threads for `requested` (0: one per usable core).
 int LoopThreadCount(int requested);
