@@ -7,7 +7,9 @@ TOutputQueue::~TOutputQueue() { Clear(); }
 
 void TOutputQueue::Account() {
     const std::size_t now = Size();
-    if (now >= FAccounted)
+    // The total is shared by every loop: no atomic step when nothing changed.
+    if (now == FAccounted) return;
+    if (now > FAccounted)
         FBudget.Held.fetch_add(now - FAccounted, std::memory_order_relaxed);
     else
         FBudget.Held.fetch_sub(FAccounted - now, std::memory_order_relaxed);
