@@ -191,7 +191,7 @@ class TlsTable(unittest.TestCase):
         folder = os.path.join(self.tmp, name)
         os.mkdir(folder)
         shutil.copy(os.path.join(self.tmp, "contacts.ldif"), folder)
-        for f in ("server-cert.pem", "server-key.pem", "other-key.pem", "mail.db"):
+        for f in ("server-cert.pem", "server-key.pem", "other-cert.pem", "other-key.pem", "mail.db"):
             shutil.copy(os.path.join(self.tmp, f), folder)
         os.symlink(os.path.abspath(API_SO), os.path.join(folder, "API.so"))
         port, tls_port = free_port(), free_port()
@@ -338,6 +338,35 @@ class TlsTable(unittest.TestCase):
         self.assertIn("server-key.pem is readable by others", warned[0])
         self.assertFalse([l for l in self.running("tls").lines if l.startswith("Warning:")])
 
+    def served_certificate(self, port):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as raw:
+            with context.wrap_socket(raw) as secure:
+                return ssl.DER_cert_to_PEM_cert(secure.getpeercert(binary_form=True)).strip()
+
+    def row_sighup_reads_a_renewed_certificate(self):
+        d = self.running("renewed")
+        def pem(name):
+            with open(os.path.join(d.folder, name)) as f:
+                return ssl.DER_cert_to_PEM_cert(ssl.PEM_cert_to_DER_cert(f.read())).strip()
+
+        self.assertEqual(self.served_certificate(d.tls_port), pem("server-cert.pem"))
+        for kind in ("cert", "key"):
+            shutil.copy(os.path.join(d.folder, "other-%s.pem" % kind), os.path.join(d.folder, "server-%s.pem" % kind))
+        d.proc.send_signal(signal.SIGHUP)
+        served = None
+        for _ in range(100):
+            try:
+                served = self.served_certificate(d.tls_port)
+            except OSError:
+                served = None  # between stop and start
+            if served == pem("other-cert.pem"):
+                break
+            time.sleep(0.1)
+        self.assertEqual(served, pem("other-cert.pem"))
+
     def start_failure(self, name, cause):
         d = self.daemon(name)
         rc, err = d.finish()
@@ -355,6 +384,7 @@ CONFIGS = {
     "no_certificate": {"TlsCertificate": None, "TlsKey": None},
     "allow": {"AllowFrom": "10.0.0.0/8, 127.0.0.1, ::1"},
     "open_key": {},
+    "renewed": {},
     "missing_certificate": {"TlsCertificate": "missing.pem"},
     "certificate_is_a_folder": {"TlsCertificate": "."},
     "certificate_not_pem": {"TlsCertificate": "contacts.ldif"},
