@@ -52,6 +52,10 @@ START_TLS = message(3, ber(0x77, ber(0x80, START_TLS_OID)))
 START_TLS_OK = message(3, ber(0x78, ber(0x0A, b"\x00") + ber(0x04, b"") + ber(0x04, b"") + ber(0x8A, START_TLS_OID)))
 
 
+def start_tls_refused(diagnostic):
+    return message(3, ber(0x78, ber(0x0A, b"\x01") + ber(0x04, b"") + ber(0x04, diagnostic) + ber(0x8A, START_TLS_OID)))
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -303,6 +307,19 @@ class TlsTable(unittest.TestCase):
                 answers = read_messages(secure, len(LEE_DNS) + 1)
         self.assertEqual([operation(a)[0] for a in answers], [0x64] * len(LEE_DNS) + [0x65])
         self.assertEqual(operation(answers[-1])[1][:3], b"\x0a\x01\x00")
+
+    def row_starttls_on_ldaps_gets_operations_error(self):
+        d = self.running("tls")
+        with socket.create_connection(("127.0.0.1", d.tls_port), timeout=10) as raw:
+            with self.tls_client().wrap_socket(raw, server_hostname="localhost") as secure:
+                secure.sendall(START_TLS + BIND)
+                self.assertEqual(read_messages(secure, 2), [start_tls_refused(b"TLS is already in use"), BIND_OK])
+
+    def row_starttls_with_a_request_behind_it_gets_operations_error(self):
+        d = self.running("tls")
+        with socket.create_connection(("127.0.0.1", d.port), timeout=10) as raw:
+            raw.sendall(START_TLS + BIND)
+            self.assertEqual(read_messages(raw, 2), [start_tls_refused(b"StartTLS must be sent alone"), BIND_OK])
 
     def row_starttls_without_certificate_is_not_answered(self):
         d = self.running("no_certificate")
