@@ -30,7 +30,7 @@ for f in ./usr/sbin/veskad ./usr/lib/veska/API.so ./usr/lib/systemd/system/veska
 done
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libc6 libstdc++6 libsqlite3-0; do
+for lib in libc6 libstdc++6 libsqlite3-0 libssl3; do
   grep -q "$lib" <<<"$depends" || fail "dependency on $lib not found by shlibdeps"
 done
 
