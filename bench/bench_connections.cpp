@@ -2,10 +2,12 @@
 // connect/close rates, a client that never reads a large answer, and the stop
 // with thousands of connections open. Prints figures; never fails.
 //
-//   bench_connections PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]
+//   bench_connections [PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]]
 //
-// The directory is 10,000 entries of an LDIF file; API.so is copied into the
-// program folder and may report no domains (bench/empty_api.c).
+// Without arguments it runs the veskad and the reference library of its own
+// build. The directory is 10,000 entries of an LDIF file; API.so is copied into
+// the program folder beside a mail.db that holds the tables and no users (a
+// library with no domains, such as bench/empty_api.c, does as well).
 #include "ldap/Framing.h"
 #include "ldap/LDAPASN.h"
 
@@ -30,6 +32,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifndef VESKA_BUILT_VESKAD
+#define VESKA_BUILT_VESKAD "veskad"
+#define VESKA_BUILT_API "API.so"
+#define VESKA_SOURCE_DIR "."
+#endif
 
 namespace {
 
@@ -169,6 +177,12 @@ TDaemon StartDaemon(const std::string& veskad, const std::string& api) {
     char pattern[] = "/tmp/bench_connections.XXXXXX";
     daemon.Dir = ::mkdtemp(pattern);
     std::filesystem::copy_file(api, daemon.Dir + "/API.so");
+    // The reference library opens mail.db; empty tables mean no mail-server users.
+    const std::string schema = std::string(VESKA_SOURCE_DIR) + "/api/schema.sql";
+    const std::string makeDatabase = "sqlite3 '" + daemon.Dir + "/mail.db' < '" + schema + "'";
+    if (std::system(makeDatabase.c_str()) != 0)
+        std::fprintf(stderr, "could not run: %s (a library that needs no mail.db still works)\n",
+                     makeDatabase.c_str());
     {
         std::ofstream ldif(daemon.Dir + "/bench.ldif");
         for (int i = 0; i < kEntries; ++i)
@@ -227,13 +241,13 @@ void Settle(pid_t pid, int connections) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]\n", argv[0]);
+    if (argc == 2 || (argc > 1 && argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: %s [PATH_TO_VESKAD PATH_TO_API_SO [IDLE_CONNECTIONS]]\n", argv[0]);
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const std::string veskad = argv[1];
-    const std::string api = argv[2];
+    const std::string veskad = argc > 2 ? argv[1] : VESKA_BUILT_VESKAD;
+    const std::string api = argc > 2 ? argv[2] : VESKA_BUILT_API;
     const int idle = argc > 3 ? std::atoi(argv[3]) : 10000;
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);

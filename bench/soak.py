@@ -9,6 +9,7 @@ usage: soak.py VESKAD API_SO SOURCE_DIR [SECONDS]
 import os
 import random
 import signal
+import shutil
 import socket
 import sqlite3
 import subprocess
@@ -18,7 +19,7 @@ import threading
 import time
 
 VESKAD, API_SO, SOURCE = sys.argv[1], sys.argv[2], sys.argv[3]
-SECONDS = int(sys.argv[4]) if len(sys.argv) > 4 else 600
+SECONDS = int(sys.argv[4]) if len(sys.argv) > 4 else 120
 
 
 def tlv(tag, content):
@@ -145,6 +146,14 @@ def sample(pid):
 
 def main():
     folder = tempfile.mkdtemp(prefix="veska-soak-")
+    try:
+        return soak(folder)
+    finally:
+        # The generated directory and the log run to tens of megabytes.
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def soak(folder):
     subprocess.run(["cp", API_SO, os.path.join(folder, "API.so")], check=True)
     db = sqlite3.connect(os.path.join(folder, "mail.db"))
     db.executescript(open(os.path.join(SOURCE, "api/schema.sql")).read())

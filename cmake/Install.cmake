@@ -30,7 +30,10 @@ set(VESKA_PATH ${CMAKE_INSTALL_FULL_BINDIR}/veska)
 configure_file(${_pkg}/systemd/veskad.service.in ${_gen}/veskad.service @ONLY)
 install(FILES ${_gen}/veskad.service DESTINATION ${VESKA_SYSTEMD_DIR} COMPONENT veskad)
 
-# Man pages, compressed as Debian wants them.
+# Man pages, compressed as Debian wants them; their examples name the
+# installed files by their full path.
+set(VESKA_FULL_LIBEXEC_DIR ${CMAKE_INSTALL_PREFIX}/${VESKA_LIBEXEC_DIR})
+set(VESKA_FULL_SHARE_DIR ${CMAKE_INSTALL_FULL_DATADIR}/veska)
 find_program(VESKA_GZIP gzip)
 foreach(_page veskad.8 veska.1)
   string(REGEX REPLACE ".*\\.([0-9])$" "\\1" _section ${_page})

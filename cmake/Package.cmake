@@ -34,7 +34,9 @@ set(CPACK_DEBIAN_VESKAD_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (servi
  .
  This package holds veskad, the service without a desktop, its systemd unit
  and the reference mail-server library over SQLite.")
-set(CPACK_DEBIAN_VESKAD_PACKAGE_SUGGESTS "ldap-utils, haproxy")
+# sqlite3 makes the reference library's sample database; ldapsearch tries it.
+set(CPACK_DEBIAN_VESKAD_PACKAGE_RECOMMENDS "sqlite3, ldap-utils")
+set(CPACK_DEBIAN_VESKAD_PACKAGE_SUGGESTS "haproxy")
 # Starts nothing by itself: the administrator enables the unit once the program
 # folder holds its settings and mail library.
 set(CPACK_DEBIAN_VESKAD_PACKAGE_CONTROL_EXTRA
@@ -49,7 +51,12 @@ set(CPACK_DEBIAN_VESKA_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (deskto
  .
  This package holds veska, the desktop program with its main window, options
  dialog and tray icon.")
-set(CPACK_DEBIAN_VESKA_PACKAGE_DEPENDS "veskad (= ${PROJECT_VERSION})")
+# What Qt loads at run time, which dpkg-shlibdeps cannot see: the SVG image and
+# icon plug-ins that draw the program's own images, and the platform plug-ins
+# (xcb comes with libqt6gui6, which only recommends the others; Wayland's are
+# in qt6-wayland, without which Qt uses xcb through XWayland).
+set(CPACK_DEBIAN_VESKA_PACKAGE_DEPENDS "veskad (= ${PROJECT_VERSION}), libqt6svg6, qt6-qpa-plugins")
+set(CPACK_DEBIAN_VESKA_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_VESKA_PACKAGE_SECTION x11)
 
 include(CPack)

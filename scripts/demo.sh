@@ -4,10 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-scripts/setup.sh
+# Only what the demo needs; scripts/setup.sh without a name installs everything.
+scripts/setup.sh demo
 port=${VESKA_DEMO_PORT:-10389}
 build=build-demo
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESKA_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVESKA_TESTS=OFF -DVESKA_GUI=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target veskad veska_api
 
 demo=$root/demo

@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "shell/StartFailure.h"
 #include "ui/AppIcons.h"
 #include "ui/OptionsCommand.h"
 #include "ui/QtNotificationArea.h"
@@ -276,7 +277,10 @@ void TMainWindow::StartBtnClick()
     try {
         FService.StartService();
     } catch (const std::exception& e) {
-        ShowError(FromBytes(e.what()), QString());
+        // Under the details, the cause veskad prints: address, port, the
+        // system's reason and, for a refused low port, the privilege it needs.
+        const std::string cause = StartFailureCause(e);
+        ShowError(FromBytes(e.what()), cause == e.what() ? QString() : FromBytes(cause));
     }
 }
 

@@ -21,9 +21,13 @@
 #include <QToolButton>
 
 #include <arpa/inet.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <fstream>
 
 #include <memory>
 #include <thread>
@@ -75,6 +79,34 @@ struct TBusyPort {
     }
     ~TBusyPort() { ::close(Socket); }
 };
+
+// While it lives, this thread cannot bind ports below 1024, even as root:
+// CAP_NET_BIND_SERVICE leaves its effective set but stays permitted, so the
+// destructor can take it back.
+struct TWithoutBindPrivilege {
+    __user_cap_header_struct Header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct Saved[2]{};
+    bool Dropped = false;
+    TWithoutBindPrivilege()
+    {
+        if (::syscall(SYS_capget, &Header, Saved) != 0) return;
+        __user_cap_data_struct lowered[2] = {Saved[0], Saved[1]};
+        lowered[0].effective &= ~(1u << CAP_NET_BIND_SERVICE);
+        Dropped = ::syscall(SYS_capset, &Header, lowered) == 0;
+    }
+    ~TWithoutBindPrivilege()
+    {
+        if (Dropped) ::syscall(SYS_capset, &Header, Saved);
+    }
+};
+
+// The first port anyone may bind (the system's setting; 1024 unless changed).
+int UnprivilegedPortStart()
+{
+    int start = 1024;
+    std::ifstream("/proc/sys/net/ipv4/ip_unprivileged_port_start") >> start;
+    return start;
+}
 
 } // namespace
 
@@ -382,6 +414,34 @@ private slots:
         QCOMPARE(BoxTexts(), (QStringList{"Cannot open API", "Cannot start on specified port!"}));
         QVERIFY(!FDialogs.Boxes[1].Detail.isEmpty());  // the listener's own words
         QVERIFY(!FService->Running());
+    }
+
+    // The Start button's box carries, under its details, the cause veskad prints.
+    void startButtonFailureShowsTheCauseUnderDetails_data()
+    {
+        QTest::addColumn<bool>("portBelow1024");
+        QTest::addColumn<QString>("reasonAfterPort");
+        QTest::newRow("portInUse") << false << QStringLiteral("Address already in use");
+        QTest::newRow("portBelow1024WithoutPrivilege")
+            << true << QStringLiteral("Permission denied (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability)");
+    }
+    void startButtonFailureShowsTheCauseUnderDetails()
+    {
+        QFETCH(bool, portBelow1024);
+        QFETCH(QString, reasonAfterPort);
+        if (portBelow1024 && UnprivilegedPortStart() <= 1) QSKIP("this system lets anyone bind port 1");
+        TBusyPort busy;
+        const int port = portBelow1024 ? 1 : busy.Port;
+        Make("StartOpt=2\nBindSelected=Yes\nIntSelected=127.0.0.1\nDefaultPort=" + QByteArray::number(port) + "\n");
+        QVERIFY(FWindow->StartUp());
+        {
+            TWithoutBindPrivilege unprivileged;
+            if (portBelow1024) QVERIFY(unprivileged.Dropped);
+            FWindow->StartBtnClick();
+        }
+        QVERIFY(!FService->Running());
+        QVERIFY(!FDialogs.Boxes.empty());
+        QCOMPARE(FDialogs.Boxes.back().Detail, QStringLiteral("127.0.0.1:%1: ").arg(port) + reasonAfterPort);
     }
 
     void settingsErrorIsShownAndTheWindowStillOpens()
