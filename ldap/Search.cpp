@@ -6,6 +6,7 @@
 #include "ldap/SearchEncoding.h"
 
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 
@@ -111,10 +112,13 @@ TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions
     FMessageID = MessageID(request);
     const TUserList* list = FList.get();
     const int count = list ? list->Count() : 0;
-    // Read afresh for every entry about to be sent; 0 or less means no limit.
-    const auto roomFor = [&options](std::size_t picked) {
-        const int maxResults = options.GetValue("MaxResults").AsInteger();
-        return maxResults <= 0 || picked < static_cast<std::size_t>(maxResults);
+    // Read at the first entry picked, once: every entry is picked here,
+    // before anything is sent. 0 or less means no limit.
+    std::optional<int> maxResults;
+    const auto roomFor = [&options, &maxResults](std::size_t picked) {
+        if (!maxResults)
+            maxResults = options.GetValue("MaxResults").AsInteger();
+        return *maxResults <= 0 || picked < static_cast<std::size_t>(*maxResults);
     };
     // Skipping entries (and stopping at the limit) is only safe when the
     // filter can't raise on any of them; otherwise the plain walk raises where
@@ -178,10 +182,11 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
         if (progressed && out.size() - start >= budget)
             return true;
         const int i = static_cast<int>(FEntries[FSent++]);
-        TEntryMessageWriter writer(FMessageID, FList->NameView(i));
-        FList->ForEachLine(i, [&](const TLineView& line) { writer.Measure(line.Type, line.Value); });
-        writer.Begin(out);
-        FList->ForEachLine(i, [&](const TLineView& line) { writer.Line(out, line.Type, line.Value); });
+        // The lines are read once, into room the thread keeps from entry to entry.
+        thread_local std::vector<TLineView> lines;
+        lines.clear();
+        FList->ForEachLine(i, [](const TLineView& line) { lines.push_back(line); });
+        AppendEntryMessage(out, FMessageID, FList->NameView(i), lines);
         progressed = true;
     }
     if (progressed && out.size() - start >= budget)

@@ -1,5 +1,7 @@
 #include "ldap/SearchEncoding.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char kTagSequence = 0x30;
@@ -10,10 +12,20 @@ constexpr char kTagEnumerated = 0x0A;
 constexpr char kTagSearchResultEntry = 0x64;
 constexpr char kTagSearchResultDone = 0x65;
 
-// Identifier, length octets and content.
-std::size_t ElementSize(std::size_t content)
+inline std::size_t LengthOctets(std::size_t contentSize)
 {
-    return 1 + LengthSize(content) + content;
+    if (contentSize < 0x80)
+        return 1;
+    std::size_t octets = 3;
+    while (octets < sizeof(std::size_t) && (contentSize >> (8 * octets)) != 0)
+        ++octets;
+    return 1 + octets;
+}
+
+// Identifier, length octets and content.
+inline std::size_t ElementSize(std::size_t content)
+{
+    return 1 + LengthOctets(content) + content;
 }
 
 void AppendOctetString(std::string& out, std::string_view value)
@@ -23,16 +35,41 @@ void AppendOctetString(std::string& out, std::string_view value)
     out.append(value);
 }
 
+// The Put* functions write at p, which has room, and return the end.
+char* PutLength(char* p, std::size_t contentSize)
+{
+    if (contentSize < 0x80) {
+        *p++ = static_cast<char>(contentSize);
+        return p;
+    }
+    std::size_t octets = 3;
+    while (octets < sizeof(std::size_t) && (contentSize >> (8 * octets)) != 0)
+        ++octets;
+    *p++ = static_cast<char>(0x80 + octets);
+    for (std::size_t i = octets; i-- > 0;)
+        *p++ = static_cast<char>((contentSize >> (8 * i)) & 0xFF);
+    return p;
+}
+
+char* PutOctetString(char* p, std::string_view value)
+{
+    *p++ = kTagOctetString;
+    p = PutLength(p, value.size());
+    if (!value.empty())
+        std::memcpy(p, value.data(), value.size());
+    return p + value.size();
+}
+
+std::size_t AttributeContentSize(std::string_view type, std::string_view value)
+{
+    return ElementSize(type.size()) + ElementSize(ElementSize(value.size()));
+}
+
 } // namespace
 
 std::size_t LengthSize(std::size_t contentSize)
 {
-    if (contentSize < 0x80)
-        return 1;
-    std::size_t octets = 3;
-    while (octets < sizeof(std::size_t) && (contentSize >> (8 * octets)) != 0)
-        ++octets;
-    return 1 + octets;
+    return LengthOctets(contentSize);
 }
 
 void AppendLength(std::string& out, std::size_t contentSize)
@@ -49,7 +86,7 @@ void AppendLength(std::string& out, std::size_t contentSize)
 
 std::size_t TEntryMessageWriter::AttributeContent(std::string_view type, std::string_view value)
 {
-    return ElementSize(type.size()) + ElementSize(ElementSize(value.size()));
+    return AttributeContentSize(type, value);
 }
 
 void TEntryMessageWriter::Measure(std::string_view type, std::string_view value)
@@ -82,6 +119,39 @@ void TEntryMessageWriter::Line(std::string& out, std::string_view type, std::str
     out.push_back(kTagSet);
     AppendLength(out, ElementSize(value.size()));
     AppendOctetString(out, value);
+}
+
+void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
+                        std::span<const TLineView> lines)
+{
+    std::size_t attributes = 0;
+    for (const TLineView& line : lines)
+        attributes += ElementSize(AttributeContentSize(line.Type, line.Value));
+    const std::size_t entry = ElementSize(entryName.size()) + ElementSize(attributes);
+    const std::size_t message = ElementSize(messageID.size()) + ElementSize(entry);
+    const std::size_t start = out.size();
+    out.resize(start + ElementSize(message));
+    char* p = out.data() + start;
+    *p++ = kTagSequence;
+    p = PutLength(p, message);
+    *p++ = kTagInteger;
+    p = PutLength(p, messageID.size());
+    if (!messageID.empty())
+        std::memcpy(p, messageID.data(), messageID.size());
+    p += messageID.size();
+    *p++ = kTagSearchResultEntry;
+    p = PutLength(p, entry);
+    p = PutOctetString(p, entryName);
+    *p++ = kTagSequence;
+    p = PutLength(p, attributes);
+    for (const TLineView& line : lines) {
+        *p++ = kTagSequence;
+        p = PutLength(p, AttributeContentSize(line.Type, line.Value));
+        p = PutOctetString(p, line.Type);
+        *p++ = kTagSet;
+        p = PutLength(p, ElementSize(line.Value.size()));
+        p = PutOctetString(p, line.Value);
+    }
 }
 
 void AppendSearchResultDone(std::string& out, std::string_view messageID)

@@ -2,7 +2,10 @@
 // octets TASNList::Encode gives for the same messages, without building a tree.
 #pragma once
 
+#include "directory/UserList.h"
+
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,6 +35,11 @@ private:
     std::string_view FName;
     std::size_t FAttributes = 0; // content of the attribute list
 };
+
+// The same message as TEntryMessageWriter gives for these lines, sized once
+// and written in place.
+void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
+                        std::span<const TLineView> lines);
 
 // The SearchResultDone message (success, empty matched DN and message).
 void AppendSearchResultDone(std::string& out, std::string_view messageID);
