@@ -5,6 +5,7 @@
 #include "ldap/FilterPlan.h"
 #include "ldap/SearchEncoding.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -160,6 +161,8 @@ TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions
         const auto dense = static_cast<std::uint32_t>(count) / 8 + kSmallDirectory;
         candidates = FilterCandidates(operation.Children.Items(6), list->SubstringIndex(), dense);
     }
+    // Room for a typical answer at once rather than growing a step at a time.
+    FEntries.reserve(std::min<std::size_t>(candidates.All ? 64 : candidates.Entries.size(), 1024));
     if (candidates.All) {
         for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(count); ++i)
             if (!consider(i))
