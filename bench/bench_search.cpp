@@ -1,7 +1,7 @@
 // One search over a large directory: filter evaluation, the answer tree and its
 // encoding, without the network. Also bind answers and framing per message.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "directory/SubstringIndex.h"
 #include "ldap/Dispatch.h"
 #include "ldap/CompiledFilter.h"

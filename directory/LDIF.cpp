@@ -1,6 +1,6 @@
 #include "directory/LDIF.h"
 
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,8 +2,8 @@
 
 #include "directory/ExtractToken.h"
 #include "directory/LDIF.h"
-#include "directory/LdapUtil.h"
 #include "directory/MailApi.h"
+#include "directory/PublishedDirectory.h"
 
 #include <memory>
 #include <utility>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "config/Option.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Dispatch.h"
 
 #include <cstddef>

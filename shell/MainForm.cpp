@@ -2,7 +2,7 @@
 
 #include "config/LogFile.h"
 #include "directory/LDIF.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "directory/UserInfo.h"
 #include "ldap/Search.h"
 #include "ldap/TlsMessages.h"

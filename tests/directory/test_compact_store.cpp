@@ -2,7 +2,7 @@
 // file order, the mail index and the value columns follow, and a state that a
 // search still holds never changes.
 #include "directory/LDIF.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "support/SearchFixtures.h"
 #include "support/TestFiles.h"
 

@@ -1,7 +1,7 @@
 // Searches on several threads while Import merges thousands of records: each
 // search must see the directory before or after a whole import.
 #include "directory/LDIF.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 
 #include <gtest/gtest.h>
 

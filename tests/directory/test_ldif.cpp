@@ -1,6 +1,6 @@
 // LDIF reading, merging and writing, on real files.
 #include "directory/LDIF.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // index, and as a whole search answer both indexed and in full. The ways must
 // agree, and a filter found well formed must never raise.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Filter.h"
 #include "ldap/FilterPlan.h"
 #include "ldap/Search.h"

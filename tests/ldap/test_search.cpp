@@ -1,7 +1,7 @@
 // The search answer: exact bytes, one entry per mail value, the MaxResults cut,
 // and the requests that must end the connection without an answer.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Filter.h"
 #include "ldap/Search.h"
 #include "support/SearchFixtures.h"

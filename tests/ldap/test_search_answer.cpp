@@ -2,7 +2,7 @@
 // make the same octets as the tree encoding, and the answer keeps the directory
 // state it was made from.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Search.h"
 #include "ldap/SearchEncoding.h"
 #include "support/SearchFixtures.h"

@@ -1,7 +1,7 @@
 // The substring index and the candidate plan: a search that skips entries must
 // answer byte for byte like one that tests every entry, and raise the same way.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "directory/SubstringIndex.h"
 #include "ldap/Filter.h"
 #include "ldap/FilterPlan.h"

@@ -2,7 +2,7 @@
 // value columns (short parts included) and the plain evaluation of the filter
 // tree on every entry must give the same octets.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Search.h"
 #include "support/SearchFixtures.h"
 #include "support/Wire.h"

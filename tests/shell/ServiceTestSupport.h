@@ -2,7 +2,7 @@
 // presenter, the fake mail library and a look at the directory.
 #pragma once
 
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "shell/MainForm.h"
 #include "support/MainFormProbe.h"
 #include "support/SearchFixtures.h"

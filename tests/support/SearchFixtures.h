@@ -1,7 +1,7 @@
 // Directories and a write-capturing connection for search tests.
 #pragma once
 
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Dispatch.h"
 
 #include <memory>

@@ -2,7 +2,7 @@
 // scripted dialogs and a recording notification area.
 #include "UiFakes.h"
 
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "shell/MainForm.h"
 #include "ui/MainWindow.h"
 

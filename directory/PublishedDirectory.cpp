@@ -1,4 +1,4 @@
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
-// The process-wide directory UserList, shared between the searches on
-// connection threads and the changes made on the UI thread.
+// The published directory: the process-wide UserList, shared between the
+// searches on connection threads and the changes made on the UI thread.
 #pragma once
 
 #include "directory/UserList.h"
