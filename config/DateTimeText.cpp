@@ -1,7 +1,5 @@
 #include "config/DateTimeText.h"
 
-#include "config/Value.h"
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>

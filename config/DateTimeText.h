@@ -2,6 +2,8 @@
 // form of date-time settings. English separators and AM/PM throughout.
 #pragma once
 
+#include "config/ConvertError.h"
+
 #include <ctime>
 #include <string>
 

@@ -1,16 +1,11 @@
 // The tagged value of the settings store, with the text forms of its kinds.
 #pragma once
 
+#include "config/ConvertError.h"
+
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <variant>
-
-// A text that does not convert to the wanted kind.
-class EConvertError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum class TValueType { Empty, Null, String, Integer, Double, DateTime, Boolean };
 
