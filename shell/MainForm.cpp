@@ -1,6 +1,5 @@
 #include "shell/MainForm.h"
 
-#include "config/LogFile.h"
 #include "directory/LDIF.h"
 #include "directory/PublishedDirectory.h"
 #include "directory/UserInfo.h"
@@ -11,7 +10,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -37,9 +35,10 @@ std::string FolderOf(const std::string& path)
 
 } // namespace
 
-TMainForm::TMainForm(IServiceObserver* observer) : FOptions(std::make_unique<TVESKAOptions>())
+TMainForm::TMainForm(IServiceObserver* observer)
+    : FOptions(std::make_unique<TVESKAOptions>()), FEventLog(*FOptions, FObservers)
 {
-    if (observer) FObservers.push_back(observer);
+    FObservers.Add(observer);
     FSrv.OnConnect = [this](TConnection& connection) { SrvConnect(connection); };
     FSrv.OnExecute = [this](TConnection& connection) { SrvExecute(connection); };
     FSrv.OnDisconnect = [this](TConnection& connection) { SrvDisconnect(connection); };
@@ -49,186 +48,9 @@ TMainForm::TMainForm(IServiceObserver* observer) : FOptions(std::make_unique<TVE
 
 TMainForm::~TMainForm() = default;
 
-void TMainForm::AddObserver(IServiceObserver* observer)
-{
-    if (!observer) return;
-    std::lock_guard lock(FObserverLock);
-    if (std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end()) FObservers.push_back(observer);
-}
+void TMainForm::AddObserver(IServiceObserver* observer) { FObservers.Add(observer); }
 
-void TMainForm::RemoveObserver(IServiceObserver* observer)
-{
-    std::lock_guard lock(FObserverLock);
-    FObservers.erase(std::remove(FObservers.begin(), FObservers.end(), observer), FObservers.end());
-}
-
-template <typename Call>
-void TMainForm::Notify(Call&& call) const
-{
-    std::lock_guard lock(FObserverLock);
-    for (IServiceObserver* observer : FObservers) call(*observer);
-}
-
-TLogFileNotice TMainForm::AddEventLocked(TEventKind kind, const std::string& message)
-{
-    const std::string line = WindowLogLine(message, LocalTimeNow());
-    FWindowLog.Add(line);
-    Notify([&](IServiceObserver& o) { o.LogLineAdded(line); });
-    return FOptions->WriteLog(EventLevel(kind), message);
-}
-
-void TMainForm::LogEvent(TEventKind kind, const std::string& message)
-{
-    TLogFileNotice notice;
-    {
-        std::lock_guard lock(FLogLock);
-        notice = AddEventLocked(kind, message);
-    }
-    if (notice) ReportLogFile(std::move(notice));
-}
-
-void TMainForm::ReportLogFile(TLogFileNotice notice)
-{
-    std::vector<TLogFileNotice> failures;
-    {
-        std::lock_guard lock(FLogLock);
-        // The report's own line may turn the episode over again; two rounds
-        // tell that, and a file that flaps for ever cannot keep us here.
-        for (int round = 0; notice && round < 2; ++round) {
-            if (notice.Kind == TLogFileNotice::Failed) failures.push_back(notice);
-            notice = AddEventLocked(TEventKind::Error, LogFileNoticeText(notice));
-        }
-    }
-    for (const TLogFileNotice& failure : failures)
-        RaiseError({"Cannot write log file", failure.Path + ": " + failure.Reason});
-}
-
-void TMainForm::LogError(const std::string& text)
-{
-    std::uint64_t held = 0;
-    {
-        std::lock_guard lock(FErrorLock);
-        if (!FErrorLimit.Admit(TErrorRateLimit::TClock::now(), held)) return;
-    }
-    if (held != 0) LogEvent(TEventKind::Error, HeldErrorsText(held));
-    LogEvent(TEventKind::Error, ErrorEventText(text));
-}
-
-void TMainForm::SetErrorLimit(const TErrorRateLimit& limit)
-{
-    std::lock_guard lock(FErrorLock);
-    FErrorLimit = limit;
-}
-
-void TMainForm::ReportConnectionEnd(const TConnection& connection, const std::exception& error)
-{
-    std::string reason;
-    if (dynamic_cast<const EListIndexError*>(&error) != nullptr) {
-        // The read that found the peer gone ends every connection this way.
-        if (!connection.Connected()) return;
-        reason = "malformed message";
-    } else {
-        reason = error.what();
-    }
-    LogError("Error..." + connection.PeerIP() + ": " + reason);
-}
-
-TServiceSnapshot TMainForm::Snapshot() const
-{
-    TServiceSnapshot snapshot;
-    snapshot.Running = FSrv.Active();
-    {
-        std::lock_guard lock(FStatLock);
-        snapshot.Statistics = FStatistics;
-    }
-    {
-        std::lock_guard lock(FLogLock);
-        snapshot.Log = FWindowLog.Snapshot();
-    }
-    return snapshot;
-}
-
-void TMainForm::UpdateStatistics()
-{
-    {
-        std::lock_guard lock(FStatLock);
-        RefreshStatistics(FStatistics, FRequestCount.load(), FDomainCount.load(), FUserCount.load(), FSrv);
-    }
-    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
-}
-
-void TMainForm::SetStartTime(const TLocalTime& at)
-{
-    {
-        std::lock_guard lock(FStatLock);
-        FStatistics.StartedAt = at;
-    }
-    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
-}
-
-void TMainForm::SetStatusText(const std::string& text)
-{
-    {
-        std::lock_guard lock(FStatLock);
-        FStatistics.Status = text;
-    }
-    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Status); });
-}
-
-void TMainForm::RaiseError(const TServiceError& error)
-{
-    Notify([&](IServiceObserver& o) { o.ErrorRaised(error); });
-}
-
-void TMainForm::SrvConnect(TConnection& connection)
-{
-    LogEvent(TEventKind::SessionBegin, "Connect..." + connection.PeerIP());
-}
-
-void TMainForm::SrvDisconnect(TConnection&) { LogEvent(TEventKind::SessionEnd, "Disconnect..."); }
-
-bool TMainForm::AnswerStartTls(TConnection& connection)
-{
-    std::string& pending = connection.Pending();
-    const std::optional<std::size_t> size = FrameSize(pending);
-    if (!size) return false;
-    const std::optional<std::string> messageID = StartTlsMessageID(std::string_view(pending).substr(0, *size));
-    if (!messageID) return false;
-    // Anything the client sent behind the request would be read in clear
-    // although it meant it for the encrypted stream.
-    const bool granted = !connection.Secure() && !connection.StartTlsWanted() && pending.size() == *size;
-    pending.erase(0, *size);
-    if (!granted) {
-        connection.Write(StartTlsResponse(*messageID, kResultOperationsError,
-                                          connection.Secure() ? "TLS is already in use" : "StartTLS must be sent alone"));
-        return true;
-    }
-    connection.Write(StartTlsResponse(*messageID, kResultSuccess));
-    connection.StartTls();
-    return true;
-}
-
-void TMainForm::SrvExecute(TConnection& connection)
-{
-    try {
-        // Without a certificate StartTLS goes the way of every other
-        // extended operation.
-        if (connection.TlsAvailable() && AnswerStartTls(connection)) return;
-        SrvExecuteMessage(connection, [this, &connection](ILdapConnection& client, const TASNList& request) {
-            ++FRequestCount;
-            LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
-            if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure())
-                client.Write(ConfidentialityRequiredDone(request.Items(0).Children.Items(0).Value));
-            else
-                SearchAnswer(client, request, *FOptions);
-            UpdateStatistics();
-        });
-    } catch (const std::exception& e) {
-        // Still ends the connection; the listener goes on with the others.
-        ReportConnectionEnd(connection, e);
-        throw;
-    }
-}
+void TMainForm::RemoveObserver(IServiceObserver* observer) { FObservers.Remove(observer); }
 
 void TMainForm::SetExecutablePath(const std::string& path)
 {
@@ -250,6 +72,13 @@ std::string TMainForm::CaptionText() const
     if (dot != std::string::npos) name.erase(dot);
     return UpperASCII(name) + " 1.1";
 }
+
+std::string TMainForm::InProgramDir(const std::string& path) const
+{
+    return !path.empty() && path.front() == '/' ? path : FProgramDir + path;
+}
+
+// ---- the service lifecycle: start-up, start, stop, restart, the end ----
 
 TInitOutcome TMainForm::FormCreate()
 {
@@ -302,7 +131,7 @@ void TMainForm::StartService()
     UpdateStatistics();
     // A log file that cannot be opened is reported and tried again at every
     // event; the service runs either way.
-    if (FOptions->LogSelected()) ReportLogFile(OpenLogFile(FProgramDir + "VESKA.LOG"));
+    if (FOptions->LogSelected()) FEventLog.OpenFile(FProgramDir + "VESKA.LOG");
     LogEvent(TEventKind::ServiceStart, "Service started");
 }
 
@@ -313,15 +142,10 @@ void TMainForm::StopService()
     // and the service still counts as running.
     FSrv.SetActive(false);
     // Errors the limit held back are told before the stop, not lost with it.
-    std::uint64_t held = 0;
-    {
-        std::lock_guard lock(FErrorLock);
-        held = FErrorLimit.TakeHeld();
-    }
-    if (held != 0) LogEvent(TEventKind::Error, HeldErrorsText(held));
+    FEventLog.TellHeldErrors();
     LogEvent(TEventKind::ServiceStop, "Service stopped");
     SetStatusText("Stopped");
-    if (LogFileOpen()) ReportLogFile(CloseLogFile());
+    FEventLog.CloseFile();
 }
 
 void TMainForm::RestartService()
@@ -337,10 +161,7 @@ void TMainForm::FormDestroy()
     FreeUserList();
 }
 
-std::string TMainForm::InProgramDir(const std::string& path) const
-{
-    return !path.empty() && path.front() == '/' ? path : FProgramDir + path;
-}
+void TMainForm::LoadUsers() { ::LoadUsers(*this, FProgramDir, FOptions->ExtFile()); }
 
 void TMainForm::ConfigureSecurity()
 {
@@ -366,19 +187,128 @@ void TMainForm::ConfigureSecurity()
     for (int i = 0; i < plain; ++i) FSrv.AddBinding(FSrv.Binding(i).IP, tlsPort, true);
 }
 
-void TMainForm::LoadUsers() { ::LoadUsers(*this, FProgramDir, FOptions->ExtFile()); }
-
-void TMainForm::MessageBox(const std::string& text, const std::string& detail) { RaiseError({text, detail}); }
-
-void TMainForm::Import(const std::string& path) { ImportLDIF(path); }
-
-void TMainForm::Export(const std::string& path) { ExportLDIF(path); }
-
-void TMainForm::SaveSettings() { FOptions->SaveToFile(FProgramDir + "VESKA.INI"); }
-
 void TMainForm::ApplyNewSettings(const std::function<void()>& afterSave)
 {
     SaveSettings();
     if (afterSave) afterSave();
     RestartService();
 }
+
+void TMainForm::SaveSettings() { FOptions->SaveToFile(FProgramDir + "VESKA.INI"); }
+
+void TMainForm::Import(const std::string& path) { ImportLDIF(path); }
+
+void TMainForm::Export(const std::string& path) { ExportLDIF(path); }
+
+// ---- connection handlers, on each connection's own thread ----
+
+void TMainForm::SrvConnect(TConnection& connection)
+{
+    LogEvent(TEventKind::SessionBegin, "Connect..." + connection.PeerIP());
+}
+
+void TMainForm::SrvDisconnect(TConnection&) { LogEvent(TEventKind::SessionEnd, "Disconnect..."); }
+
+bool TMainForm::AnswerStartTls(TConnection& connection)
+{
+    std::string& pending = connection.Pending();
+    const std::optional<std::size_t> size = FrameSize(pending);
+    if (!size) return false;
+    const std::optional<std::string> messageID = StartTlsMessageID(std::string_view(pending).substr(0, *size));
+    if (!messageID) return false;
+    // Anything the client sent behind the request would be read in clear
+    // although it meant it for the encrypted stream.
+    const bool granted = !connection.Secure() && !connection.StartTlsWanted() && pending.size() == *size;
+    pending.erase(0, *size);
+    if (!granted) {
+        connection.Write(StartTlsResponse(*messageID, kResultOperationsError,
+                                          connection.Secure() ? "TLS is already in use" : "StartTLS must be sent alone"));
+        return true;
+    }
+    connection.Write(StartTlsResponse(*messageID, kResultSuccess));
+    connection.StartTls();
+    return true;
+}
+
+void TMainForm::SrvExecute(TConnection& connection)
+{
+    try {
+        // Without a certificate StartTLS goes the way of every other
+        // extended operation.
+        if (connection.TlsAvailable() && AnswerStartTls(connection)) return;
+        SrvExecuteMessage(connection, [this, &connection](ILdapConnection& client, const TASNList& request) {
+            ++FRequestCount;
+            LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
+            if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure())
+                client.Write(ConfidentialityRequiredDone(request.Items(0).Children.Items(0).Value));
+            else
+                SearchAnswer(client, request, *FOptions);
+            UpdateStatistics();
+        });
+    } catch (const std::exception& e) {
+        // Still ends the connection; the listener goes on with the others.
+        ReportConnectionEnd(connection, e);
+        throw;
+    }
+}
+
+void TMainForm::ReportConnectionEnd(const TConnection& connection, const std::exception& error)
+{
+    std::string reason;
+    if (dynamic_cast<const EListIndexError*>(&error) != nullptr) {
+        // The read that found the peer gone ends every connection this way.
+        if (!connection.Connected()) return;
+        reason = "malformed message";
+    } else {
+        reason = error.what();
+    }
+    LogError("Error..." + connection.PeerIP() + ": " + reason);
+}
+
+// ---- what the views show ----
+
+TServiceSnapshot TMainForm::Snapshot() const
+{
+    TServiceSnapshot snapshot;
+    snapshot.Running = FSrv.Active();
+    {
+        std::lock_guard lock(FStatLock);
+        snapshot.Statistics = FStatistics;
+    }
+    snapshot.Log = FEventLog.WindowSnapshot();
+    return snapshot;
+}
+
+void TMainForm::UpdateStatistics()
+{
+    {
+        std::lock_guard lock(FStatLock);
+        RefreshStatistics(FStatistics, FRequestCount.load(), FDomainCount.load(), FUserCount.load(), FSrv);
+    }
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
+}
+
+void TMainForm::SetStartTime(const TLocalTime& at)
+{
+    {
+        std::lock_guard lock(FStatLock);
+        FStatistics.StartedAt = at;
+    }
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
+}
+
+void TMainForm::SetStatusText(const std::string& text)
+{
+    {
+        std::lock_guard lock(FStatLock);
+        FStatistics.Status = text;
+    }
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Status); });
+}
+
+void TMainForm::RaiseError(const TServiceError& error)
+{
+    Notify([&](IServiceObserver& o) { o.ErrorRaised(error); });
+}
+
+void TMainForm::MessageBox(const std::string& text, const std::string& detail) { RaiseError({text, detail}); }

@@ -1,19 +1,20 @@
-// The main form without a toolkit: the service with its settings, listener,
-// counters, window log, statistics and status text. Any number of views
+// The main form without a toolkit: the service's lifecycle over its settings,
+// listener, counters, statistics and status text, and the connection
+// handlers; events go through its TEventPipeline. Any number of views
 // (the Qt window, the tray, veskad's console, a test's recorder) follow it as
 // IServiceObserver and read it through Snapshot().
 #pragma once
 
 #include "config/DateTimeText.h"
 #include "config/EventKind.h"
-#include "config/LogFile.h"
 #include "config/VESKAOptions.h"
 #include "directory/LoadUsers.h"
 #include "listener/TcpServer.h"
 #include "shell/ErrorLimit.h"
+#include "shell/EventPipeline.h"
+#include "shell/ObserverList.h"
 #include "shell/ServiceObserver.h"
 #include "shell/ServiceSnapshot.h"
-#include "shell/WindowLog.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,7 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
+#include <utility>
 
 // What InitService came to.
 enum class TInitOutcome {
@@ -98,17 +99,12 @@ public:
     TTCPServer& Listener() { return FSrv; }
     const TTCPServer& Listener() const { return FSrv; }
 
-    // The one entry point for events, from any thread: adds "<message>
-    // mm/dd hh:mm AM" to the window log (dropping the oldest of 100), then
-    // the file line. Never raises for the file: a file that refuses lines is
-    // reported once per episode (an error event, and ErrorRaised).
-    void LogEvent(TEventKind kind, const std::string& message) override;
-    // An error event (TEventKind::Error), one short line, at most
-    // TErrorRateLimit::kPerWindow a minute; the ones held back are counted in
-    // the next that passes.
-    void LogError(const std::string& text);
+    // The one entry point for events, from any thread: see TEventPipeline::Add.
+    void LogEvent(TEventKind kind, const std::string& message) override { FEventLog.Add(kind, message); }
+    // An error event, rate-limited: see TEventPipeline::Error.
+    void LogError(const std::string& text) { FEventLog.Error(text); }
     // Replaces the limit (hosts that want another rate; tests).
-    void SetErrorLimit(const TErrorRateLimit& limit);
+    void SetErrorLimit(const TErrorRateLimit& limit) { FEventLog.SetErrorLimit(limit); }
 
 private:
     friend class TMainFormProbe;  // tests reach the counters and the panel steps
@@ -133,11 +129,6 @@ private:
     void SetStartTime(const TLocalTime& at);
     void SetStatusText(const std::string& text);
     void RaiseError(const TServiceError& error);
-    // The window line and the file line of one event, under FLogLock.
-    TLogFileNotice AddEventLocked(TEventKind kind, const std::string& message);
-    // Tells the log file's change of health as an event of its own; a new
-    // failure also goes to the views.
-    void ReportLogFile(TLogFileNotice notice);
     // Why a connection's handler ended it, as an error event; nothing for a
     // client that simply closed.
     void ReportConnectionEnd(const TConnection& connection, const std::exception& error);
@@ -150,26 +141,18 @@ private:
     void SrvExecute(TConnection& connection);
 
     template <typename Call>
-    void Notify(Call&& call) const;
+    void Notify(Call&& call) const { FObservers.Notify(std::forward<Call>(call)); }
 
+    std::unique_ptr<TVESKAOptions> FOptions;
     // Declared before FSrv so that they outlive it: the listener's connection
     // threads still log while it is torn down.
-    // FObserverLock guards FObservers; observers are called under it.
-    mutable std::mutex FObserverLock;
-    std::vector<IServiceObserver*> FObservers;
-    // FLogLock guards FWindowLog and orders the file writes with it: one event
-    // is its window line and its file line, never interleaved with another.
-    mutable std::mutex FLogLock;
-    TWindowLog FWindowLog;
+    TObserverList FObservers;
+    TEventPipeline FEventLog;
     // FStatLock guards FStatistics; a refresh reads the counters under it, so
     // the panels never go back to an older count.
     mutable std::mutex FStatLock;
     TStatistics FStatistics;
-    // FErrorLock guards FErrorLimit.
-    std::mutex FErrorLock;
-    TErrorRateLimit FErrorLimit;
 
-    std::unique_ptr<TVESKAOptions> FOptions;
     // Atomic: searches on connection threads count concurrently.
     std::atomic<int32_t> FRequestCount{0};
     std::atomic<int32_t> FDomainCount{0};
