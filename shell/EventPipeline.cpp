@@ -2,6 +2,7 @@
 
 #include "config/DateTimeText.h"
 
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -12,10 +13,24 @@ TEventPipeline::TEventPipeline(const TVESKAOptions& settings, const TObserverLis
 
 TLogFileNotice TEventPipeline::AddLocked(TEventKind kind, const std::string& message)
 {
-    const std::string line = WindowLogLine(message, LocalTimeNow());
+    const std::string& time = WindowTimeNowLocked();
+    std::string line;
+    line.reserve(message.size() + 1 + time.size());
+    line.append(message).append(1, ' ').append(time);
     FWindow.Add(line);
     FObservers.Notify([&](IServiceObserver& o) { o.LogLineAdded(line); });
     return FSettings.WriteLog(EventLevel(kind), message);
+}
+
+const std::string& TEventPipeline::WindowTimeNowLocked()
+{
+    const auto now = std::chrono::system_clock::now();
+    const auto minute = std::chrono::floor<std::chrono::minutes>(now);
+    if (minute != FTimeMinute) {
+        FTimeText = WindowTimeText(LocalTimeOf(std::chrono::system_clock::to_time_t(now)));
+        FTimeMinute = minute;
+    }
+    return FTimeText;
 }
 
 void TEventPipeline::Add(TEventKind kind, const std::string& message)

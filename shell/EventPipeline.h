@@ -10,6 +10,7 @@
 #include "shell/ObserverList.h"
 #include "shell/WindowLog.h"
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -42,6 +43,8 @@ public:
     TWindowLogSnapshot WindowSnapshot() const;
 
 private:
+    // "mm/dd hh:mm AM" of now, local time; under FLock.
+    const std::string& WindowTimeNowLocked();
     // The window line and the file line of one event, under FLock.
     TLogFileNotice AddLocked(TEventKind kind, const std::string& message);
     // Tells the log file's change of health as an event of its own; a new
@@ -54,6 +57,10 @@ private:
     // its window line and its file line, never interleaved with another.
     mutable std::mutex FLock;
     TWindowLog FWindow;
+    // The window time of the minute FTimeMinute: the text changes once a
+    // minute, every event asks for it.
+    std::chrono::system_clock::time_point FTimeMinute;
+    std::string FTimeText;
     // FErrorLock guards FErrorLimit.
     std::mutex FErrorLock;
     TErrorRateLimit FErrorLimit;

@@ -243,7 +243,7 @@ void TMainForm::SrvExecute(TConnection& connection)
                 client.Write(ConfidentialityRequiredDone(request.Items(0).Children.Items(0).Value));
             else
                 SearchAnswer(client, request, *FOptions);
-            UpdateStatistics();
+            RefreshRequestCount();
         });
     } catch (const std::exception& e) {
         // Still ends the connection; the listener goes on with the others.
@@ -284,6 +284,18 @@ void TMainForm::UpdateStatistics()
     {
         std::lock_guard lock(FStatLock);
         RefreshStatistics(FStatistics, FRequestCount.load(), FDomainCount.load(), FUserCount.load(), FSrv);
+    }
+    Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
+}
+
+void TMainForm::RefreshRequestCount()
+{
+    {
+        std::lock_guard lock(FStatLock);
+        if (FStatistics.Refreshed)
+            FStatistics.Requests = FRequestCount.load();
+        else
+            RefreshStatistics(FStatistics, FRequestCount.load(), FDomainCount.load(), FUserCount.load(), FSrv);
     }
     Notify([](IServiceObserver& o) { o.StateChanged(TStateChange::Statistics); });
 }

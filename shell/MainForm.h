@@ -115,6 +115,10 @@ private:
     void SetUserCount(int32_t count) override { FUserCount = count; }
     // Refreshes requests, domains, users, binding and port.
     void UpdateStatistics() override;
+    // After a search: only the request count moves while the service runs
+    // (the rest is refreshed where it changes: start, directory loads), so a
+    // search costs no look at the listener's bindings.
+    void RefreshRequestCount();
 
     void LoadUsers();
     // A settings path: absolute, or relative to the program folder.
