@@ -14,7 +14,7 @@ if(TARGET veskad)
 endif()
 if(TARGET veska)
   # The program itself lives beside the mail library; bin/veska is a launcher
-  # that runs a per-user copy (the program folder is the executable's folder).
+  # that runs it with --dir, the user's own program folder.
   install(TARGETS veska RUNTIME DESTINATION ${VESKA_LIBEXEC_DIR} COMPONENT veska)
 endif()
 if(TARGET veska_api)
@@ -27,6 +27,9 @@ set(_gen ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 # The unit and the launcher name the installed programs by their full path.
 set(VESKAD_PATH ${CMAKE_INSTALL_FULL_SBINDIR}/veskad)
 set(VESKA_PATH ${CMAKE_INSTALL_FULL_BINDIR}/veska)
+# Where the system service's certificate and key are looked for (/etc/veska
+# for the package).
+set(VESKA_CONF_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/veska)
 configure_file(${_pkg}/systemd/veskad.service.in ${_gen}/veskad.service @ONLY)
 install(FILES ${_gen}/veskad.service DESTINATION ${VESKA_SYSTEMD_DIR} COMPONENT veskad)
 
@@ -76,6 +79,8 @@ install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/api/sample.sql
     ${CMAKE_CURRENT_SOURCE_DIR}/api/SCHEMA.md
   DESTINATION ${VESKA_SHARE_DIR} COMPONENT veskad)
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/deploy/haproxy.cfg)
-  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/deploy/haproxy.cfg DESTINATION ${VESKA_SHARE_DIR} COMPONENT veskad)
-endif()
+foreach(_cfg haproxy.cfg haproxy-tls.cfg)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/deploy/${_cfg})
+    install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/deploy/${_cfg} DESTINATION ${VESKA_SHARE_DIR} COMPONENT veskad)
+  endif()
+endforeach()

@@ -2,6 +2,7 @@
 // user-interface thread: it starts the service, then waits for signals.
 #include "shell/ConsolePresenter.h"
 #include "shell/MainForm.h"
+#include "shell/ProgramArguments.h"
 #include "shell/StartFailure.h"
 #include "shell/SystemdNotify.h"
 
@@ -33,52 +34,6 @@ constexpr const char* kUsage =
     "  VESKAD_MESSAGE_TIMEOUT_MS, when set, replaces the 30000 ms a started\n"
     "  message or TLS handshake may take (for tests).\n";
 
-struct TArguments {
-    bool Help = false;
-    bool Version = false;
-    bool HasDir = false;
-    std::string Dir;
-};
-
-// False on anything it does not know.
-bool ParseArguments(int argc, char** argv, TArguments& args)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            args.Help = true;
-        } else if (arg == "--version") {
-            args.Version = true;
-        } else if (arg == "--dir" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            args.HasDir = true;
-            args.Dir = argv[++i];
-        } else if (arg.rfind("--dir=", 0) == 0 && arg.size() > 6) {
-            args.HasDir = true;
-            args.Dir = arg.substr(6);
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The program folder must exist: starting a server with default settings on
-// port 389 because of a typo in a unit file is worse than not starting.
-bool CheckProgramDir(const std::string& dir)
-{
-    struct stat info {};
-    if (::stat(dir.c_str(), &info) != 0) {
-        const int error = errno;
-        std::fprintf(stderr, "Program folder not found\n%s: %s\n", dir.c_str(), std::strerror(error));
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "Program folder not found\n%s: %s\n", dir.c_str(), std::strerror(ENOTDIR));
-        return false;
-    }
-    return true;
-}
-
 // Shown the way the desktop shows an error it does not catch, and the program
 // goes on; the cause, when there is one beyond the text, on the next line.
 void ReportError(TConsolePresenter& console, const std::exception& e)
@@ -103,8 +58,8 @@ void Shutdown(TMainForm& form, TConsolePresenter& console)
 
 int main(int argc, char** argv)
 {
-    TArguments args;
-    if (!ParseArguments(argc, argv, args)) {
+    const TProgramArguments args = ParseProgramArguments(argc, argv);
+    if (args.Bad || !args.Rest.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -116,7 +71,7 @@ int main(int argc, char** argv)
         std::fputs("veskad " VESKA_VERSION "\n", stdout);
         return 0;
     }
-    if (args.HasDir && !CheckProgramDir(args.Dir)) return 2;
+    if (args.HasDir && !CheckProgramDir(args.Dir, stderr)) return 2;
 
     // Blocked before any thread exists, so every thread inherits the mask and
     // the signals are only ever taken by sigwait below: no handler runs

@@ -1,6 +1,6 @@
 #include "ui/ControlAdapters.h"
 
-#include "ui/Latin1Text.h"
+#include "ui/DisplayText.h"
 #include "ui/SpecialEdit.h"
 
 #include <QCheckBox>
@@ -27,6 +27,22 @@ QStringList ToStringList(const std::vector<std::string>& items)
     QStringList list;
     for (const std::string& item : items) list << FromBytes(item);
     return list;
+}
+
+// Where a control keeps the bytes it was filled with, so that a text nobody
+// edited goes back unchanged even when it was not UTF-8.
+constexpr char kShownBytes[] = "veskaShownBytes";
+constexpr int kItemBytesRole = Qt::UserRole + 1;
+
+std::string StoredBytes(const QVariant& value)
+{
+    const QByteArray bytes = value.toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QByteArray AsByteArray(const std::string& text)
+{
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 class TComboBoxComponent : public TQtComponent {
@@ -86,8 +102,17 @@ protected:
 class TLineEditComponent : public TQtComponent {
 public:
     using TQtComponent::TQtComponent;
-    std::string Text() const override { return ToBytes(As<QLineEdit>(*this)->text()); }
-    void SetText(const std::string& value) override { As<QLineEdit>(*this)->setText(FromBytes(value)); }
+    std::string Text() const override
+    {
+        auto* edit = As<QLineEdit>(*this);
+        return BytesBehind(edit->text(), StoredBytes(edit->property(kShownBytes)));
+    }
+    void SetText(const std::string& value) override
+    {
+        auto* edit = As<QLineEdit>(*this);
+        edit->setProperty(kShownBytes, AsByteArray(value));
+        edit->setText(FromBytes(value));
+    }
 
 protected:
     std::vector<std::string_view> Published() const override { return {kPropText}; }
@@ -110,7 +135,10 @@ public:
     {
         auto* list = As<QListWidget>(*this);
         std::vector<std::string> items;
-        for (int i = 0; i < list->count(); ++i) items.push_back(ToBytes(list->item(i)->text()));
+        for (int i = 0; i < list->count(); ++i) {
+            const QListWidgetItem* item = list->item(i);
+            items.push_back(BytesBehind(item->text(), StoredBytes(item->data(kItemBytesRole))));
+        }
         return items;
     }
     // Replacing the items is no click on the list.
@@ -119,7 +147,10 @@ public:
         auto* list = As<QListWidget>(*this);
         const QSignalBlocker blocker(list);
         list->clear();
-        list->addItems(ToStringList(value));
+        for (const std::string& text : value) {
+            auto* item = new QListWidgetItem(FromBytes(text), list);
+            item->setData(kItemBytesRole, AsByteArray(text));
+        }
     }
 
 protected:

@@ -2,8 +2,8 @@
 
 #include "config/AsciiText.h"
 #include "config/ControlExchange.h"
+#include "ui/DisplayText.h"
 #include "ui/HostAddresses.h"
-#include "ui/Latin1Text.h"
 #include "ui/NumberEdit.h"
 
 #include <QCheckBox>
@@ -111,7 +111,7 @@ bool ListHolds(const QListWidget* list, const QString& text)
 {
     const std::string wanted = ToBytes(text);
     for (int i = 0; i < list->count(); ++i)
-        if (SameTextASCII(ToBytes(list->item(i)->text()), wanted)) return true;
+        if (SameAddress(ToBytes(list->item(i)->text()), wanted)) return true;
     return false;
 }
 
@@ -123,10 +123,18 @@ void MoveSelected(QListWidget* from, QListWidget* to)
     if (selected.isEmpty()) return;
     const QSignalBlocker blockFrom(from);
     const QSignalBlocker blockTo(to);
-    to->addItem(selected.first()->text());
-    delete from->takeItem(from->row(selected.first()));
+    // The item itself moves, with the bytes it was filled from.
+    to->addItem(from->takeItem(from->row(selected.first())));
     from->clearSelection();
     to->clearSelection();
+}
+
+// A label that names the control it stands before, for the access key and
+// for assistive technology.
+void LabelFor(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    control->setAccessibleName(label->text().remove(QLatin1Char('&')).remove(QLatin1Char(':')));
 }
 
 }  // namespace
@@ -152,6 +160,11 @@ TEditOptions::TEditOptions(QWidget* parent) : QDialog(parent), FComponents(this)
     BuildServicePage();
     BuildBindingsPage();
     BuildLoggingPage();
+    BuildSecurityPage();
+    for (const auto& [label, control] : {std::pair<QLabel*, QWidget*>{Label1, StartOpt}, {Label2, DefaultPort},
+                                         {Label3, ExtFile}, {Label6, MaxResults}, {Label4, IntAvailable},
+                                         {Label5, IntSelected}})
+        LabelFor(label, control);
 
     Panel2 = Make<QWidget>(this, "Panel2");
     Panel2->setGeometry(0, 302 - 45, 373, 45);
@@ -170,8 +183,10 @@ TEditOptions::TEditOptions(QWidget* parent) : QDialog(parent), FComponents(this)
              StartMin,     DefaultPort,  GroupBox2,   Label3,      SpeedButton1, ExtFile,    GroupBox5,
              Label6,       MaxResults,   TabSheet2,   GroupBox4,   Label4,      SelectBtn,   DeselectBtn,
              Label5,       BindAll,      BindSelected, IntAvailable, IntSelected, TabSheet3, GroupBox3,
-             LogNone,      LogSelected,  LogService,  LogRequests, LogErrors,   LogSession,  Panel2,
-             Button3,      Button4})
+             LogNone,      LogSelected,  LogService,  LogRequests, LogErrors,   LogSession,  TabSheet4,
+             GroupBox6,    Label7,       Label8,      TlsCertificate, SpeedButton2, TlsKey,  SpeedButton3,
+             GroupBox7,    Label9,       TlsPort,     TlsRequired, GroupBox8,   Label10,     AllowFrom,
+             Panel2,       Button3,      Button4})
         FComponents.Own(c);
 
     for (QRadioButton* radio : {BindAll, BindSelected, LogNone, LogSelected})
@@ -179,16 +194,26 @@ TEditOptions::TEditOptions(QWidget* parent) : QDialog(parent), FComponents(this)
     for (QListWidget* list : {IntAvailable, IntSelected})
         connect(list, &QListWidget::itemSelectionChanged, this, &TEditOptions::BindAllClick);
     connect(SpeedButton1, &QPushButton::clicked, this, &TEditOptions::SpeedButton1Click);
+    connect(SpeedButton2, &QPushButton::clicked, this, &TEditOptions::SpeedButton2Click);
+    connect(SpeedButton3, &QPushButton::clicked, this, &TEditOptions::SpeedButton3Click);
+    connect(TlsCertificate, &QLineEdit::textChanged, this, &TEditOptions::UpdateControlStates);
     connect(SelectBtn, &QPushButton::clicked, this, &TEditOptions::SelectBtnClick);
     connect(DeselectBtn, &QPushButton::clicked, this, &TEditOptions::DeselectBtnClick);
     connect(Button3, &QPushButton::clicked, this, &TEditOptions::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TEditOptions::reject);
 
-    HostAddresses = [] { return HostIPv4Addresses(); };
+    HostAddresses = [] { return HostBindingAddresses(); };
     ChooseFile = [this](const std::string& previous) -> std::optional<std::string> {
         QFileDialog dialog(this);
         ConfigureOpenDlg(dialog);
         if (!previous.empty()) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(previous)));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+        return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    };
+    ChoosePemFile = [this](TPemFile which, const std::string& current) -> std::optional<std::string> {
+        QFileDialog dialog(this);
+        ConfigurePemDlg(dialog, which);
+        if (!current.empty()) dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(current)));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
     };
@@ -266,11 +291,52 @@ void TEditOptions::BuildLoggingPage()
     layout->addStretch();
 }
 
+void TEditOptions::BuildSecurityPage()
+{
+    TabSheet4 = Make<QWidget>(PageControl1, "TabSheet4");
+    PageControl1->addTab(TabSheet4, QStringLiteral("Security"));
+    QVBoxLayout* layout = TopAligned(TabSheet4);
+
+    GroupBox6 = MakeGroup(TabSheet4, layout, "GroupBox6", "Certificate", 83);
+    Label7 = MakeLabel(GroupBox6, "Label7", "Ce&rtificate:", 8, 24);
+    Label8 = MakeLabel(GroupBox6, "Label8", "Private &key:", 8, 55);
+    TlsCertificate = Make<QLineEdit>(GroupBox6, "TlsCertificate");
+    TlsCertificate->setGeometry(72, 20, 249, 21);
+    SpeedButton2 = MakeSmallButton(GroupBox6, "SpeedButton2", "...", QRect(328, 20, 23, 22));
+    TlsKey = Make<QLineEdit>(GroupBox6, "TlsKey");
+    TlsKey->setGeometry(72, 52, 249, 21);
+    SpeedButton3 = MakeSmallButton(GroupBox6, "SpeedButton3", "...", QRect(328, 52, 23, 22));
+    LabelFor(Label7, TlsCertificate);
+    LabelFor(Label8, TlsKey);
+    SpeedButton2->setAccessibleName(QStringLiteral("Choose the certificate file"));
+    SpeedButton3->setAccessibleName(QStringLiteral("Choose the private key file"));
+    for (QLineEdit* field : {TlsCertificate, TlsKey})
+        field->setToolTip(QStringLiteral("PEM file; a relative path starts at the program folder"));
+
+    GroupBox7 = MakeGroup(TabSheet4, layout, "GroupBox7", "Encryption", 55);
+    Label9 = MakeLabel(GroupBox7, "Label9", "LDAPS &port:", 8, 24);
+    TlsPort = MakeNumberField(GroupBox7, "TlsPort", QRect(72, 20, 49, 21));
+    TlsPort->setToolTip(QStringLiteral("0 turns LDAPS off"));
+    TlsRequired = MakeChoice<QCheckBox>(GroupBox7, "TlsRequired", "Require &encryption", QRect(216, 22, 129, 17));
+    TlsRequired->setToolTip(QStringLiteral("On the plain port, searches wait for StartTLS"));
+    LabelFor(Label9, TlsPort);
+
+    GroupBox8 = MakeGroup(TabSheet4, layout, "GroupBox8", "Allowed Networks", 55);
+    Label10 = MakeLabel(GroupBox8, "Label10", "&Allow from:", 8, 24);
+    AllowFrom = Make<QLineEdit>(GroupBox8, "AllowFrom");
+    AllowFrom->setGeometry(72, 20, 279, 21);
+    AllowFrom->setPlaceholderText(QStringLiteral("everyone"));
+    AllowFrom->setToolTip(QStringLiteral("Addresses and networks, comma-separated, e.g. 10.0.0.0/8, fd00::/8"));
+    LabelFor(Label10, AllowFrom);
+    layout->addStretch();
+}
+
 void TEditOptions::SetTabOrder()
 {
-    const QList<QWidget*> order = {PageControl1, StartOpt,    DefaultPort, StartMin,    ExtFile,    MaxResults,
-                                   BindAll,      BindSelected, IntAvailable, IntSelected, LogNone,   LogSelected,
-                                   LogService,   LogRequests, LogErrors,   LogSession,  Button3,    Button4};
+    const QList<QWidget*> order = {PageControl1,   StartOpt,    DefaultPort, StartMin,    ExtFile,    MaxResults,
+                                   BindAll,        BindSelected, IntAvailable, IntSelected, LogNone,   LogSelected,
+                                   LogService,     LogRequests, LogErrors,   LogSession,  TlsCertificate, TlsKey,
+                                   TlsPort,        TlsRequired, AllowFrom,   Button3,     Button4};
     for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -286,6 +352,16 @@ void TEditOptions::ConfigureOpenDlg(QFileDialog& dialog)
     dialog.setNameFilter(
         QStringLiteral("LDAP Data Interchange Format (*.LDF,*.LDIF) (*.LDF *.LDIF *.ldf *.ldif)"));
     dialog.setDefaultSuffix(QStringLiteral("LDIF"));
+    dialog.setSizeGripEnabled(true);
+}
+
+void TEditOptions::ConfigurePemDlg(QFileDialog& dialog, TPemFile which)
+{
+    dialog.setWindowTitle(which == TPemFile::Certificate ? QStringLiteral("Certificate") : QStringLiteral("Private Key"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("PEM files (*.pem *.crt *.key *.PEM *.CRT *.KEY)"),
+                           QStringLiteral("All files (*)")});
     dialog.setSizeGripEnabled(true);
 }
 
@@ -348,6 +424,9 @@ void TEditOptions::UpdateControlStates()
     IntSelected->setEnabled(binding);
     SelectBtn->setEnabled(binding && HasSelection(IntAvailable));
     DeselectBtn->setEnabled(binding && HasSelection(IntSelected));
+    // Without a certificate there is no LDAPS port to choose. "Require
+    // encryption" stays usable: without a certificate it must be turned off.
+    TlsPort->setEnabled(!TlsCertificate->text().isEmpty());
 }
 
 void TEditOptions::BindAllClick() { UpdateControlStates(); }
@@ -363,6 +442,20 @@ void TEditOptions::SpeedButton1Click()
         if (!chosen) return;
         FLastChosenFile = *chosen;
         ExtFile->setText(FromBytes(*chosen));
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+}
+
+void TEditOptions::SpeedButton2Click() { ChoosePem(TPemFile::Certificate, TlsCertificate); }
+
+void TEditOptions::SpeedButton3Click() { ChoosePem(TPemFile::Key, TlsKey); }
+
+void TEditOptions::ChoosePem(TPemFile which, QLineEdit* field)
+{
+    try {
+        const std::optional<std::string> chosen = ChoosePemFile(which, ToBytes(field->text()));
+        if (chosen) field->setText(FromBytes(*chosen));
     } catch (const std::exception& e) {
         ShowError(e.what());
     }

@@ -1,7 +1,7 @@
 // The options dialog. Its controls bear the settings' key names, so filling it
 // and reading it back is the settings exchange; its own code fills the list of
 // the host's addresses, keeps the two address lists apart, enables controls and
-// runs the file chooser. It never writes the settings file.
+// runs the file choosers. It never writes the settings file.
 #pragma once
 
 #include "config/Option.h"
@@ -43,10 +43,15 @@ public:
     // file chosen before in this showing (empty the first time).
     std::function<std::optional<std::string>(const std::string& previous)> ChooseFile;
     std::function<void(const std::string& message)> ShowError;
+    // The certificate and key choosers: the chosen PEM file's full path or
+    // nothing; gets the field's current text.
+    enum class TPemFile { Certificate, Key };
+    std::function<std::optional<std::string>(TPemFile which, const std::string& current)> ChoosePemFile;
 
     // The chooser as the dialog runs it: title, filter, default extension, an
     // existing file only.
     static void ConfigureOpenDlg(QFileDialog& dialog);
+    static void ConfigurePemDlg(QFileDialog& dialog, TPemFile which);
 
     // The form as the settings exchange walks it: every component in the order
     // of the form's layout description.
@@ -59,6 +64,8 @@ public:
     void SelectBtnClick();
     void DeselectBtnClick();
     void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
     void Button3Click();
 
     QWidget* Panel1;
@@ -95,6 +102,21 @@ public:
     QCheckBox* LogRequests;
     QCheckBox* LogErrors;
     QCheckBox* LogSession;
+    QWidget* TabSheet4;
+    QGroupBox* GroupBox6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLineEdit* TlsCertificate;
+    QPushButton* SpeedButton2;
+    QLineEdit* TlsKey;
+    QPushButton* SpeedButton3;
+    QGroupBox* GroupBox7;
+    QLabel* Label9;
+    TNumberEdit* TlsPort;
+    QCheckBox* TlsRequired;
+    QGroupBox* GroupBox8;
+    QLabel* Label10;
+    QLineEdit* AllowFrom;
     QWidget* Panel2;
     QPushButton* Button3;
     QPushButton* Button4;
@@ -112,6 +134,8 @@ private:
     void BuildServicePage();
     void BuildBindingsPage();
     void BuildLoggingPage();
+    void BuildSecurityPage();
+    void ChoosePem(TPemFile which, QLineEdit* field);
     void SetTabOrder();
     void ShowErrorSoon(const std::string& message);
 };

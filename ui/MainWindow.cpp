@@ -298,6 +298,7 @@ void TMainWindow::Options1Click()
     TOptionsCommand command;
     command.Options = &FService.Settings();
     command.ProgramPath = FService.ExecutablePath();
+    command.ProgramDir = FService.ProgramDir();
     command.ApplyNewSettings = [this](const std::function<void()>& afterSave) {
         FService.ApplyNewSettings(afterSave);
     };

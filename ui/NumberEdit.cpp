@@ -1,6 +1,6 @@
 #include "ui/NumberEdit.h"
 
-#include "ui/Latin1Text.h"
+#include "ui/DisplayText.h"
 #include "ui/NumberText.h"
 
 #include <QKeyEvent>

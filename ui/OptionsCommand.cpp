@@ -14,7 +14,7 @@ void RunOptionsCommand(QWidget* parent, const TOptionsCommand& command)
     }
     if (result != QDialog::Accepted || command.Options == nullptr || !command.ApplyNewSettings) return;
 
-    TXdgShellFolders xdg;
+    TXdgShellFolders xdg(command.ProgramDir);
     IShellFolders& shell = command.Shell ? *command.Shell : xdg;
     try {
         command.ApplyNewSettings(

@@ -15,6 +15,7 @@ class TEditOptions;
 struct TOptionsCommand {
     TOptions* Options = nullptr;
     std::string ProgramPath;  // the running program, target of the shortcut
+    std::string ProgramDir;   // its program folder, which the shortcut passes on
     // Saves the settings, runs afterSave, then restarts a running service;
     // an error ends the sequence where it happens.
     std::function<void(const std::function<void()>& afterSave)> ApplyNewSettings;

@@ -1,5 +1,7 @@
 #include "ui/QtNotificationArea.h"
 
+#include "ui/DisplayText.h"
+
 #include <QCursor>
 #include <QMenu>
 #include <QMetaObject>
@@ -19,7 +21,7 @@ void TQtNotificationArea::Show(const TTrayIconData& icon, bool visible)
         const auto it = FIcons.find(icon.Icon);
         if (it != FIcons.end()) image = it->second;
     }
-    const QString tip = QString::fromLatin1(icon.Tip.data(), static_cast<qsizetype>(icon.Tip.size()));
+    const QString tip = FromBytes(icon.Tip);
     QMetaObject::invokeMethod(
         this,
         [this, image, tip, visible] {

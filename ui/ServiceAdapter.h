@@ -4,7 +4,7 @@
 #pragma once
 
 #include "shell/MainForm.h"
-#include "ui/Latin1Text.h"  // the service's 8-bit texts as Qt shows them
+#include "ui/DisplayText.h"  // the service's byte texts as Qt shows them
 
 #include <QObject>
 #include <QString>

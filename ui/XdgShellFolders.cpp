@@ -109,12 +109,16 @@ std::string TXdgShellFolders::FolderPath(uint8_t folder)
     }
 }
 
-std::string DesktopEntryText(const std::string& target, const std::string& workingDir)
+std::string DesktopEntryText(const std::string& target, const std::string& workingDir, const std::string& programDir)
 {
+    const auto withSlash = [](std::string dir) { return dir.empty() || dir.back() == '/' ? dir : dir + '/'; };
+    std::string exec = ExecValue(target);
+    // Started from a link, the program must find the folder it was given.
+    if (!programDir.empty() && withSlash(programDir) != withSlash(workingDir)) exec += " --dir " + ExecValue(programDir);
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=" + StringValue(BaseName(target)) + "\n"
-           "Exec=" + ExecValue(target) + "\n"
+           "Exec=" + exec + "\n"
            "Path=" + StringValue(workingDir) + "\n";
 }
 
@@ -125,7 +129,7 @@ void TXdgShellFolders::WriteLink(const std::string& linkPath, const std::string&
     const std::string temporary = linkPath + ".new";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << DesktopEntryText(target, workingDir);
+        out << DesktopEntryText(target, workingDir, FProgramDir);
         out.flush();
         if (!out) {
             ::unlink(temporary.c_str());

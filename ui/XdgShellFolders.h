@@ -8,8 +8,15 @@
 
 #include "ui/AutoRun.h"
 
+#include <string>
+#include <utility>
+
 class TXdgShellFolders : public IShellFolders {
 public:
+    // programDir: the folder the running program was given with --dir, which
+    // its links pass on; empty or the target's own folder: none passed.
+    explicit TXdgShellFolders(std::string programDir = {}) : FProgramDir(std::move(programDir)) {}
+
     std::string FolderPath(uint8_t folder) override;
     // A desktop entry (Type=Application, Exec=the target, Path=its folder),
     // written whole or not at all; a missing folder is created first.
@@ -18,7 +25,12 @@ public:
     // Desktops watch their folders themselves.
     void NotifyFolderChanged(const std::string&) override {}
     std::string LinkExtension() const override { return ".desktop"; }
+
+private:
+    std::string FProgramDir;
 };
 
-// The desktop entry's text for a program.
-std::string DesktopEntryText(const std::string& target, const std::string& workingDir);
+// The desktop entry's text for a program; a programDir other than workingDir
+// is passed as --dir.
+std::string DesktopEntryText(const std::string& target, const std::string& workingDir,
+                             const std::string& programDir = {});

@@ -155,6 +155,44 @@ TEST_F(XdgFolders, ReservedCharactersAreQuotedAndEscaped)
               "Path=/opt/my apps/\n");
 }
 
+// A program run with --dir passes its folder on to the link's command line.
+struct TDirCase {
+    const char* Name;
+    std::string ProgramDir;
+    std::string Exec;
+};
+
+class LinkProgramDir : public testing::TestWithParam<TDirCase> {};
+
+TEST_P(LinkProgramDir, ExecLine)
+{
+    const TDirCase& c = GetParam();
+    EXPECT_EQ(DesktopEntryText("/usr/lib/veska/veska", "/usr/lib/veska/", c.ProgramDir),
+              "[Desktop Entry]\nType=Application\nName=veska\nExec=" + c.Exec + "\nPath=/usr/lib/veska/\n");
+}
+
+const TDirCase kDirCases[] = {
+    {"NoneGiven", "", "/usr/lib/veska/veska"},
+    {"TheProgramsOwnFolder", "/usr/lib/veska/", "/usr/lib/veska/veska"},
+    {"OwnFolderWithoutSlash", "/usr/lib/veska", "/usr/lib/veska/veska"},
+    {"UserFolder", "/home/ann/.config/veska/", "/usr/lib/veska/veska --dir /home/ann/.config/veska/"},
+    {"BlankAndUmlautQuoted", "/home/j\xc3\xbcrgen/my veska/",
+     "/usr/lib/veska/veska --dir \"/home/j\xc3\xbcrgen/my veska/\""},
+    {"PercentDoubled", "/srv/100%/", "/usr/lib/veska/veska --dir /srv/100%%/"},
+};
+
+INSTANTIATE_TEST_SUITE_P(XdgFolders, LinkProgramDir, testing::ValuesIn(kDirCases),
+                         [](const testing::TestParamInfo<TDirCase>& info) { return info.param.Name; });
+
+TEST_F(XdgFolders, ShellGivenAProgramDirWritesIt)
+{
+    TXdgShellFolders shell(Temp.Path() + "veska-home/");
+    CreateShortcut(Program, sfStartup, shell);
+    EXPECT_NE(ReadFile(Entry()).find("\nExec=/opt/veska/veska --dir " + Temp.Path() + "veska-home/\n"),
+              std::string::npos)
+        << ReadFile(Entry());
+}
+
 TEST_F(XdgFolders, FolderThatCannotBeMadeFailsSilently)
 {
     Temp.Write("blocker", "a file where the folder should be");

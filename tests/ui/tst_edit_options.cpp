@@ -89,10 +89,11 @@ private slots:
         QCOMPARE(FDialog->windowTitle(), QStringLiteral("Options"));
         QCOMPARE(FDialog->size(), QSize(373, 302));
         QCOMPARE(FDialog->minimumSize(), FDialog->maximumSize());
-        QCOMPARE(FDialog->PageControl1->count(), 3);
+        QCOMPARE(FDialog->PageControl1->count(), 4);
         QCOMPARE(FDialog->PageControl1->tabText(0), QStringLiteral("Service"));
         QCOMPARE(FDialog->PageControl1->tabText(1), QStringLiteral("Bindings"));
         QCOMPARE(FDialog->PageControl1->tabText(2), QStringLiteral("Logging"));
+        QCOMPARE(FDialog->PageControl1->tabText(3), QStringLiteral("Security"));
         QCOMPARE(FDialog->Panel2->geometry(), QRect(0, 257, 373, 45));
         QCOMPARE(FDialog->StartOpt->count(), 3);
         QCOMPARE(FDialog->StartOpt->itemText(0), QStringLiteral("Start automatically when software starts"));
@@ -205,7 +206,8 @@ private slots:
     {
         const std::vector<std::string> expected = {
             "StartOpt",     "StartMin",    "DefaultPort", "ExtFile",    "MaxResults",  "BindAll",    "BindSelected",
-            "IntSelected", "LogNone",     "LogSelected", "LogService", "LogRequests", "LogErrors",  "LogSession"};
+            "IntSelected", "LogNone",     "LogSelected", "LogService", "LogRequests", "LogErrors",  "LogSession",
+            "TlsCertificate", "TlsKey",   "TlsPort",     "TlsRequired", "AllowFrom"};
         QCOMPARE(ExchangedKeys(FDialog->Components(), *FOptions), expected);
     }
 
