@@ -192,7 +192,7 @@ void BM_MatchEveryEntry(benchmark::State& state)
     TASNList request;
     request.Decode(SmithSearch());
     const TUserListReadLock list;
-    const TCompiledFilter filter(request.Items(0).Children.Items(1).Children.Items(6), *list.get());
+    const TCompiledFilter filter(DecodeFilter(request.Items(0).Children.Items(1).Children.Items(6)).Root, *list.get());
     std::uint32_t matches = 0;
     for (auto _ : state)
         for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(list->Count()); ++i) matches += filter.Matches(i);

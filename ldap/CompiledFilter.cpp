@@ -1,7 +1,6 @@
 #include "ldap/CompiledFilter.h"
 
 #include "config/AsciiText.h"
-#include "ldap/Filter.h"
 
 #include <cstring>
 
@@ -23,39 +22,34 @@ bool ContainsOctets(std::string_view text, std::string_view part)
     return false;
 }
 
-TCompiledFilter::TCompiledFilter(const TASNNode& filter, const TUserList& list)
+TCompiledFilter::TCompiledFilter(const TFilter& filter, const TUserList& list)
     : FList(list), FColumns(list.Columns())
 {
     Compile(filter);
 }
 
-std::uint32_t TCompiledFilter::Compile(const TASNNode& filter)
+std::uint32_t TCompiledFilter::Compile(const TFilter& filter)
 {
     const auto at = static_cast<std::uint32_t>(FNodes.size());
     FNodes.emplace_back();
     TNode node;
-    switch (filter.Tag) {
-    case kFilterAnd:
-    case kFilterOr:
-        node.Kind = filter.Tag == kFilterAnd ? TKind::And : TKind::Or;
-        for (int i = 0; i < filter.Children.Count(); ++i)
-            node.Children.push_back(Compile(filter.Children.Items(i)));
+    switch (filter.Kind) {
+    case TFilterKind::And:
+    case TFilterKind::Or:
+        node.Kind = filter.Kind == TFilterKind::And ? TKind::And : TKind::Or;
+        for (const TFilter& child : filter.Children)
+            node.Children.push_back(Compile(child));
         break;
-    case kFilterNot:
+    case TFilterKind::Not:
         node.Kind = TKind::Not;
-        node.Children.push_back(Compile(filter.Children.Items(0)));
+        node.Children.push_back(Compile(filter.Children.front()));
         break;
-    case kFilterSubstrings: {
+    case TFilterKind::Substrings:
         node.Kind = TKind::Substrings;
-        node.Column = FList.FindFolded(UpperASCII(SubstringsAttributeType(filter)));
-        const TASNList& parts = filter.Children.Items(1).Children;
-        for (int i = 0; i < parts.Count(); ++i) {
-            const TASNNode& part = parts.Items(i);
-            if (part.Tag == kPartInitial || part.Tag == kPartAny || part.Tag == kPartFinal)
-                node.Parts.push_back(TPart{part.Tag, UpperASCII(part.Value)});
-        }
+        node.Column = FList.FindFolded(UpperASCII(filter.Type));
+        for (const TSubstringPart& part : filter.Parts)
+            node.Parts.push_back(TPart{part.Kind, UpperASCII(part.Text)});
         break;
-    }
     default:
         node.Kind = TKind::Never;
         break;
@@ -71,16 +65,16 @@ bool TCompiledFilter::MatchValue(const TNode& node, std::string_view v) const
         const std::string_view s = part.Text;
         if (s.size() > v.size())
             continue;
-        switch (part.Tag) {
-        case kPartInitial:
+        switch (part.Kind) {
+        case TSubstringTag::Initial:
             if (s.empty() || std::memcmp(v.data(), s.data(), s.size()) == 0)
                 return true;
             break;
-        case kPartAny:
+        case TSubstringTag::Any:
             if (!s.empty() && ContainsOctets(v, s))
                 return true;
             break;
-        default:
+        case TSubstringTag::Final:
             if (s.empty() || std::memcmp(v.data() + (v.size() - s.size()), s.data(), s.size()) == 0)
                 return true;
             break;

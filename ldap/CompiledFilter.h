@@ -4,7 +4,7 @@
 #pragma once
 
 #include "directory/UserList.h"
-#include "ldap/LDAPASN.h"
+#include "ldap/FilterTree.h"
 
 #include <cstdint>
 #include <string>
@@ -12,9 +12,9 @@
 
 class TCompiledFilter {
 public:
-    // filter must pass FilterIsWellFormed; list (and its columns) must outlive
+    // filter must hold no Invalid node; list (and its columns) must outlive
     // this object.
-    TCompiledFilter(const TASNNode& filter, const TUserList& list);
+    TCompiledFilter(const TFilter& filter, const TUserList& list);
 
     // Same result as MatchFilter on the entry.
     bool Matches(std::uint32_t entry) const { return Match(0, entry); }
@@ -22,7 +22,7 @@ public:
 private:
     enum class TKind { And, Or, Not, Substrings, Never };
     struct TPart {
-        int Tag;
+        TSubstringTag Kind;
         std::string Text; // upper-cased
     };
     struct TNode {
@@ -32,7 +32,7 @@ private:
         std::vector<TPart> Parts;
     };
 
-    std::uint32_t Compile(const TASNNode& filter);
+    std::uint32_t Compile(const TFilter& filter);
     bool Match(std::uint32_t node, std::uint32_t entry) const;
     bool MatchValue(const TNode& node, std::string_view value) const;
 

@@ -1,18 +1,11 @@
 #include "ldap/Dispatch.h"
 
 #include <string>
+#include <type_traits>
+#include <variant>
 
-namespace {
-
-constexpr int kBindRequest = 0x60;
-constexpr int kBindResponse = 0x61;
-constexpr int kSearchRequest = 0x63;
-
-const TASNNode& Operation(const TASNList& request) { return request.Items(0).Children.Items(1); }
-
-}  // namespace
-
-void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search) {
+TLdapRequest ReadRequest(ILdapConnection& connection)
+{
     std::string& pending = connection.Pending();
     // Pending never grows past one capped message plus one read: the cap is
     // checked before every further read.
@@ -29,26 +22,46 @@ void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search)
         size = FrameSize(pending);
     }
 
-    TASNList request;
+    TASNList tree;
     if (size) {
-        request.Decode(std::string_view(pending).substr(0, *size));
+        tree.Decode(std::string_view(pending).substr(0, *size));
         pending.erase(0, *size);
-    } else {
-        request.Decode({});
     }
-
-    if (Operation(request).Tag == kBindRequest) BindAnswer(connection, request);
-    if (Operation(request).Tag == kSearchRequest && search) search(connection, request);
+    return DecodeRequest(tree);
 }
 
-void BindAnswer(ILdapConnection& connection, const TASNList& request) {
-    const std::string& messageID = request.Items(0).Children.Items(0).Value;
+void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search)
+{
+    const TLdapRequest request = ReadRequest(connection);
+    request.RequireOperation();
+    std::visit(
+        [&](const auto& operation) {
+            using T = std::decay_t<decltype(operation)>;
+            if constexpr (std::is_same_v<T, TBindRequest>) {
+                BindAnswer(connection, request);
+            } else if constexpr (std::is_same_v<T, TSearchRequest>) {
+                if (search)
+                    search(connection, request);
+            } else {
+                // Every other operation is passed over in silence.
+            }
+        },
+        request.Operation);
+}
+
+void BindAnswer(ILdapConnection& connection, const TLdapRequest& request)
+{
     TASNList answer;
-    TASNNode& message = answer.Add(0x30);
-    message.Children.Add(0x02, messageID);
-    TASNNode& response = message.Children.Add(kBindResponse);
-    response.Children.Add(0x0A, std::string_view("\x00", 1));
-    response.Children.Add(0x04);
-    response.Children.Add(0x04);
+    TASNNode& message = answer.Add(TagOf(TUniversalTag::Sequence));
+    message.Children.Add(TagOf(TUniversalTag::Integer), request.MessageIDOctets());
+    TASNNode& response = message.Children.Add(TagOf(TOperationTag::BindResponse));
+    response.Children.Add(TagOf(TUniversalTag::Enumerated), std::string_view("\x00", 1));
+    response.Children.Add(TagOf(TUniversalTag::OctetString));
+    response.Children.Add(TagOf(TUniversalTag::OctetString));
     connection.Write(answer.Encode());
+}
+
+void BindAnswer(ILdapConnection& connection, const TASNList& request)
+{
+    BindAnswer(connection, DecodeRequest(request));
 }

@@ -3,6 +3,7 @@
 
 #include "ldap/Framing.h"
 #include "ldap/LDAPASN.h"
+#include "ldap/LdapRequest.h"
 
 #include <cstddef>
 #include <functional>
@@ -44,14 +45,20 @@ public:
     }
 };
 
-// The search branch plugs in here (tag 0x63).
-using TSearchBranch = std::function<void(ILdapConnection&, const TASNList& request)>;
+// The search branch plugs in here.
+using TSearchBranch = std::function<void(ILdapConnection&, const TLdapRequest& request)>;
 
 // Handles exactly one message: reads until one complete top-level element is
-// pending, decodes it, answers a bind, hands a search to `search` (if set), and
-// passes every other operation over. Raises (EListIndexError, EASNDepthError,
-// EFramingError, socket errors) when the connection must end.
+// pending, decodes it once into a typed request, answers a bind, hands a
+// search to `search` (if set), and passes every other operation over. Raises
+// (EListIndexError, EASNDepthError, EFramingError, socket errors) when the
+// connection must end.
 void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search);
 
+// Reads until one whole message is pending and decodes it. A peer that closed
+// gives an empty message (whose operation is missing).
+TLdapRequest ReadRequest(ILdapConnection& connection);
+
 // Writes the BindResponse (success) carrying the request's message ID octets.
+void BindAnswer(ILdapConnection& connection, const TLdapRequest& request);
 void BindAnswer(ILdapConnection& connection, const TASNList& request);

@@ -1,29 +1,23 @@
 #include "ldap/Filter.h"
 
-#include <string>
 #include <string_view>
 
 namespace {
 
 template <typename TEntry>
-bool MatchSubstrings(const TASNNode& filter, const TEntry& entry)
+bool MatchSubstrings(const TFilter& filter, const TEntry& entry)
 {
-    const std::string_view type = SubstringsAttributeType(filter);
-    const TASNList& parts = filter.Children.Items(1).Children;
     // Compared in place, letters folded on both sides: no copy per entry.
-    const std::string_view v = entry.ValueViewOf(type);
+    const std::string_view v = entry.ValueViewOf(filter.Type);
     bool result = false;
-    for (int i = 0; i < parts.Count(); ++i) {
-        const TASNNode& part = parts.Items(i);
-        if (part.Tag != kPartInitial && part.Tag != kPartAny && part.Tag != kPartFinal)
-            continue;
-        const std::string_view s = part.Value;
+    for (const TSubstringPart& part : filter.Parts) {
+        const std::string_view s = part.Text;
         bool match = false;
         if (s.size() > v.size())
             match = false;
-        else if (part.Tag == kPartInitial)
+        else if (part.Kind == TSubstringTag::Initial)
             match = SameTextASCII(v.substr(0, s.size()), s);
-        else if (part.Tag == kPartAny)
+        else if (part.Kind == TSubstringTag::Any)
             match = !s.empty() && ContainsTextASCII(v, s);
         else
             match = SameTextASCII(v.substr(v.size() - s.size()), s);
@@ -34,53 +28,56 @@ bool MatchSubstrings(const TASNNode& filter, const TEntry& entry)
 }
 
 template <typename TEntry>
-bool Match(const TASNNode& filter, const TEntry& entry, int depth)
+bool Match(const TFilter& filter, const TEntry& entry)
 {
-    if (depth > kMaxFilterDepth)
-        throw EFilterDepthError();
-    switch (filter.Tag) {
-    case kFilterAnd:
-        for (int i = 0; i < filter.Children.Count(); ++i)
-            if (!Match(filter.Children.Items(i), entry, depth + 1))
+    switch (filter.Kind) {
+    case TFilterKind::And:
+        for (const TFilter& child : filter.Children)
+            if (!Match(child, entry))
                 return false;
         return true;
-    case kFilterOr:
-        for (int i = 0; i < filter.Children.Count(); ++i)
-            if (Match(filter.Children.Items(i), entry, depth + 1))
+    case TFilterKind::Or:
+        for (const TFilter& child : filter.Children)
+            if (Match(child, entry))
                 return true;
         return false;
-    case kFilterNot:
-        return !Match(filter.Children.Items(0), entry, depth + 1);
-    case kFilterSubstrings:
+    case TFilterKind::Not:
+        return !Match(filter.Children.front(), entry);
+    case TFilterKind::Substrings:
         return MatchSubstrings(filter, entry);
-    default:
+    case TFilterKind::Invalid:
+        filter.RaiseFault();
+        return false;
+    case TFilterKind::Equality:
+    case TFilterKind::GreaterOrEqual:
+    case TFilterKind::LessOrEqual:
+    case TFilterKind::Present:
+    case TFilterKind::Approx:
+    case TFilterKind::Extensible:
+    case TFilterKind::Unknown:
         return false;
     }
+    return false;
 }
 
 } // namespace
 
-EFilterDepthError::EFilterDepthError()
-    : std::runtime_error("Filter nested too deeply")
+bool MatchFilter(const TFilter& filter, const TUserInfo& entry)
 {
+    return Match(filter, entry);
 }
 
-std::string_view SubstringsAttributeType(const TASNNode& substrings)
+bool MatchFilter(const TFilter& filter, const TEntryView& entry)
 {
-    std::string_view text = substrings.Children.Items(0).Value;
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
-        text.remove_suffix(1);
-    return text;
+    return Match(filter, entry);
 }
 
 bool MatchFilter(const TASNNode& filter, const TUserInfo& entry)
 {
-    return Match(filter, entry, 1);
+    return Match(DecodeFilter(filter).Root, entry);
 }
 
 bool MatchFilter(const TASNNode& filter, const TEntryView& entry)
 {
-    return Match(filter, entry, 1);
+    return Match(DecodeFilter(filter).Root, entry);
 }

@@ -1,35 +1,12 @@
 #include "ldap/FilterPlan.h"
 
 #include "config/AsciiText.h"
-#include "ldap/Filter.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 
 namespace {
-
-// MatchFilter counts the top filter as depth 1 and raises past kMaxFilterDepth.
-bool WellFormed(const TASNNode& filter, int depth)
-{
-    if (depth > kMaxFilterDepth)
-        return false;
-    switch (filter.Tag) {
-    case kFilterAnd:
-    case kFilterOr:
-        for (int i = 0; i < filter.Children.Count(); ++i)
-            if (!WellFormed(filter.Children.Items(i), depth + 1))
-                return false;
-        return true;
-    case kFilterNot:
-        // Later children are never looked at.
-        return filter.Children.Count() >= 1 && WellFormed(filter.Children.Items(0), depth + 1);
-    case kFilterSubstrings:
-        return filter.Children.Count() >= 2;
-    default:
-        return true;
-    }
-}
 
 TFilterCandidates AllEntries()
 {
@@ -59,29 +36,25 @@ struct TPlan {
     bool ScanShortParts;
 };
 
-TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TPlan& plan)
+TFilterCandidates SubstringsCandidates(const TFilter& filter, const TPlan& plan)
 {
-    const std::int64_t column = plan.Index.Column(SubstringsAttributeType(filter));
-    const TASNList& parts = filter.Children.Items(1).Children;
+    const std::int64_t column = plan.Index.Column(filter.Type);
     // Parts are alternatives, so the entries of any one of them may match.
     TFilterCandidates result;
     std::vector<std::uint32_t> entries;
-    for (int i = 0; i < parts.Count(); ++i) {
-        const TASNNode& part = parts.Items(i);
-        if (part.Tag != kPartInitial && part.Tag != kPartAny && part.Tag != kPartFinal)
-            continue;
+    for (const TSubstringPart& part : filter.Parts) {
         // An empty any part never matches; an empty initial or final part
         // matches every entry, even one without the attribute.
-        if (part.Value.empty() && part.Tag == kPartAny)
+        if (part.Text.empty() && part.Kind == TSubstringTag::Any)
             continue;
-        if (part.Value.empty())
+        if (part.Text.empty())
             return AllEntries();
         // No entry has the attribute: a non-empty part matches none.
         if (column < 0)
             continue;
-        if (part.Value.size() < TSubstringIndex::kWindow) {
+        if (part.Text.size() < TSubstringIndex::kWindow) {
             if (!plan.ScanShortParts ||
-                !plan.Index.ScanShort(static_cast<std::uint32_t>(column), part.Tag, UpperASCII(part.Value),
+                !plan.Index.ScanShort(static_cast<std::uint32_t>(column), TagOf(part.Kind), UpperASCII(part.Text),
                                       plan.DenseLimit, entries))
                 return AllEntries();
             UniteInto(result, std::move(entries));
@@ -89,7 +62,7 @@ TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TPlan& plan
             continue;
         }
         const TSubstringIndex::TPostings postings =
-            plan.Index.Rarest(static_cast<std::uint32_t>(column), UpperASCII(part.Value));
+            plan.Index.Rarest(static_cast<std::uint32_t>(column), UpperASCII(part.Text));
         if (postings.Count > plan.DenseLimit)
             return AllEntries();
         TSubstringIndex::Decode(postings, entries);
@@ -99,15 +72,13 @@ TFilterCandidates SubstringsCandidates(const TASNNode& filter, const TPlan& plan
     return result;
 }
 
-TFilterCandidates Candidates(const TASNNode& filter, const TPlan& plan, int depth)
+TFilterCandidates Candidates(const TFilter& filter, const TPlan& plan)
 {
-    if (depth > kMaxFilterDepth)
-        return AllEntries();
-    switch (filter.Tag) {
-    case kFilterAnd: {
+    switch (filter.Kind) {
+    case TFilterKind::And: {
         TFilterCandidates result = AllEntries();
-        for (int i = 0; i < filter.Children.Count(); ++i) {
-            TFilterCandidates child = Candidates(filter.Children.Items(i), plan, depth + 1);
+        for (const TFilter& item : filter.Children) {
+            TFilterCandidates child = Candidates(item, plan);
             if (child.All)
                 continue;
             if (result.All) {
@@ -123,39 +94,51 @@ TFilterCandidates Candidates(const TASNNode& filter, const TPlan& plan, int dept
         }
         return result;
     }
-    case kFilterOr: {
+    case TFilterKind::Or: {
         TFilterCandidates result;
-        for (int i = 0; i < filter.Children.Count(); ++i) {
-            TFilterCandidates child = Candidates(filter.Children.Items(i), plan, depth + 1);
+        for (const TFilter& item : filter.Children) {
+            TFilterCandidates child = Candidates(item, plan);
             if (child.All)
                 return child;
             UniteInto(result, std::move(child.Entries));
         }
         return result;
     }
-    case kFilterNot:
+    case TFilterKind::Not:
         // Entries outside the child's candidates fail the child, so not
         // matches them: nothing to narrow.
         return AllEntries();
-    case kFilterSubstrings:
-        if (filter.Children.Count() < 2)
-            return AllEntries();
+    case TFilterKind::Substrings:
         return SubstringsCandidates(filter, plan);
-    default:
+    case TFilterKind::Invalid:
+        return AllEntries();
+    case TFilterKind::Equality:
+    case TFilterKind::GreaterOrEqual:
+    case TFilterKind::LessOrEqual:
+    case TFilterKind::Present:
+    case TFilterKind::Approx:
+    case TFilterKind::Extensible:
+    case TFilterKind::Unknown:
         // Every other filter never matches.
         return {};
     }
+    return {};
 }
 
 } // namespace
 
 bool FilterIsWellFormed(const TASNNode& filter)
 {
-    return WellFormed(filter, 1);
+    return !DecodeFilter(filter).ContainsInvalid;
+}
+
+TFilterCandidates FilterCandidates(const TFilter& filter, const TSubstringIndex& index, std::uint32_t denseLimit)
+{
+    // Without a limit (tests of the plan alone) short parts stay All.
+    return Candidates(filter, TPlan{index, denseLimit, denseLimit != std::numeric_limits<std::uint32_t>::max()});
 }
 
 TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index, std::uint32_t denseLimit)
 {
-    // Without a limit (tests of the plan alone) short parts stay All.
-    return Candidates(filter, TPlan{index, denseLimit, denseLimit != std::numeric_limits<std::uint32_t>::max()}, 1);
+    return FilterCandidates(DecodeFilter(filter).Root, index, denseLimit);
 }

@@ -3,16 +3,15 @@
 #pragma once
 
 #include "directory/SubstringIndex.h"
+#include "ldap/FilterTree.h"
 #include "ldap/LDAPASN.h"
 
 #include <cstdint>
 #include <limits>
 #include <vector>
 
-// True when MatchFilter can never raise on this filter, whatever the entry:
-// every and/or child and the first child of every not is itself well formed,
-// every not has a child, every substrings has its type and parts, and no
-// filter MatchFilter would reach lies deeper than kMaxFilterDepth.
+// True when MatchFilter can never raise on this filter element, whatever the
+// entry: its decoded form holds no Invalid node.
 bool FilterIsWellFormed(const TASNNode& filter);
 
 // A superset of the entries a filter matches: all of them, or these sorted,
@@ -22,9 +21,12 @@ struct TFilterCandidates {
     std::vector<std::uint32_t> Entries;
 };
 
-// Meant for a filter FilterIsWellFormed accepts; on any other it answers All,
-// which is never wrong. A part whose rarest window is held by more than
+// An Invalid node counts as All, which is never wrong; still, only a filter
+// without one may skip entries (the walk must raise where it always has). A part whose rarest window is held by more than
 // `denseLimit` entries counts as All: testing every entry in order is then
 // cheaper than listing them, the more so as a search stops at its limit.
+TFilterCandidates FilterCandidates(const TFilter& filter, const TSubstringIndex& index,
+                                   std::uint32_t denseLimit = std::numeric_limits<std::uint32_t>::max());
+// The same for a filter element still in its BER form.
 TFilterCandidates FilterCandidates(const TASNNode& filter, const TSubstringIndex& index,
                                    std::uint32_t denseLimit = std::numeric_limits<std::uint32_t>::max());

@@ -13,11 +13,11 @@
 
 namespace {
 
-constexpr int kTagSequence = 0x30;
-constexpr int kTagSet = 0x31;
-constexpr int kTagInteger = 0x02;
-constexpr int kTagOctetString = 0x04;
-constexpr int kTagSearchResultEntry = 0x64;
+constexpr int kTagSequence = TagOf(TUniversalTag::Sequence);
+constexpr int kTagSet = TagOf(TUniversalTag::Set);
+constexpr int kTagInteger = TagOf(TUniversalTag::Integer);
+constexpr int kTagOctetString = TagOf(TUniversalTag::OctetString);
+constexpr int kTagSearchResultEntry = TagOf(TOperationTag::SearchResultEntry);
 
 const std::string& MessageID(const TASNList& request)
 {
@@ -31,6 +31,14 @@ std::pair<std::string_view, std::string_view> SplitLine(std::string_view line)
     if (eq == std::string_view::npos)
         return {std::string_view(), line};
     return {line.substr(0, eq), line.substr(eq + 1)};
+}
+
+// What a request without a search operation is tested against: the filter
+// element at its position is missing.
+const TSearchFilter& NoFilter()
+{
+    static const TSearchFilter missing = MissingFilter(6);
+    return missing;
 }
 
 // Below this many entries a candidate list is always worth it.
@@ -107,10 +115,19 @@ void AddEntryMessage(const TASNList& request, TASNList& answer, std::string_view
 }
 
 TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions& options, TSearchScan scan)
+    : TSearchAnswerSource(DecodeRequest(request), options, scan)
+{
+}
+
+TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOptions& options, TSearchScan scan)
     : FList(CurrentUserList())
 {
-    const TASNNode& operation = request.Items(0).Children.Items(1);
-    FMessageID = MessageID(request);
+    request.RequireOperation();
+    FMessageID = request.MessageIDOctets();
+    const TSearchRequest* search = request.Search();
+    // Only a search reaches here from the dispatch; anything else has no filter.
+    const TSearchFilter& searchFilter = search != nullptr ? search->Filter : NoFilter();
+    const TFilter& filterRoot = searchFilter.Root;
     const TUserList* list = FList.get();
     const int count = list ? list->Count() : 0;
     // Read at the first entry picked, once: every entry is picked here,
@@ -124,14 +141,13 @@ TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions
     // Skipping entries (and stopping at the limit) is only safe when the
     // filter can't raise on any of them; otherwise the plain walk raises where
     // it always has.
-    const bool wellFormed =
-        count > 0 && operation.Children.Count() > 6 && FilterIsWellFormed(operation.Children.Items(6));
+    const bool wellFormed = count > 0 && !searchFilter.ContainsInvalid;
     if (!wellFormed || scan == TSearchScan::Full) {
         // Mail values already picked, upper-cased: one entry per value, regardless of case.
         std::unordered_set<std::string> seen;
         for (int i = 0; i < count; ++i) {
             const TEntryView entry = list->Objects(i);
-            if (!MatchFilter(operation.Children.Items(6), entry))
+            if (!MatchFilter(filterRoot, entry))
                 continue;
             std::string mail = UpperASCII(entry.ValueViewOf("mail"));
             if (seen.count(mail) != 0 || !roomFor(seen.size()))
@@ -142,7 +158,7 @@ TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions
         return;
     }
 
-    const TCompiledFilter filter(operation.Children.Items(6), *list);
+    const TCompiledFilter filter(filterRoot, *list);
     const TValueColumns& columns = list->Columns();
     TSeenValues seen(columns, list->MailFoldedId());
     // Ends the walk once the limit is reached: no later entry can be sent.
@@ -159,7 +175,7 @@ TSearchAnswerSource::TSearchAnswerSource(const TASNList& request, const TOptions
     if (scan == TSearchScan::Indexed) {
         // Past an eighth of the entries a list costs more than the walk.
         const auto dense = static_cast<std::uint32_t>(count) / 8 + kSmallDirectory;
-        candidates = FilterCandidates(operation.Children.Items(6), list->SubstringIndex(), dense);
+        candidates = FilterCandidates(filterRoot, list->SubstringIndex(), dense);
     }
     // Room for a typical answer at once rather than growing a step at a time.
     FEntries.reserve(std::min<std::size_t>(candidates.All ? 64 : candidates.Entries.size(), 1024));
@@ -201,15 +217,26 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
     return false;
 }
 
-void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options,
+void SearchAnswer(ILdapConnection& connection, const TLdapRequest& request, const TOptions& options,
                   TSearchScan scan)
 {
     connection.WriteAnswer(std::make_unique<TSearchAnswerSource>(request, options, scan));
 }
 
-void SearchAnswerInto(std::string& out, const TASNList& request, const TOptions& options, TSearchScan scan)
+void SearchAnswerInto(std::string& out, const TLdapRequest& request, const TOptions& options, TSearchScan scan)
 {
     TSearchAnswerSource answer(request, options, scan);
     while (answer.Next(out, std::numeric_limits<std::size_t>::max())) {
     }
+}
+
+void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options,
+                  TSearchScan scan)
+{
+    SearchAnswer(connection, DecodeRequest(request), options, scan);
+}
+
+void SearchAnswerInto(std::string& out, const TASNList& request, const TOptions& options, TSearchScan scan)
+{
+    SearchAnswerInto(out, DecodeRequest(request), options, scan);
 }

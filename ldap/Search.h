@@ -5,6 +5,7 @@
 #include "config/Option.h"
 #include "directory/PublishedDirectory.h"
 #include "ldap/Dispatch.h"
+#include "ldap/LdapRequest.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,8 @@ class TSearchAnswerSource final : public IAnswerSource {
 public:
     // Raises (index error, filter depth) when the request lacks an element it
     // needs.
+    TSearchAnswerSource(const TLdapRequest& request, const TOptions& options,
+                        TSearchScan scan = TSearchScan::Indexed);
     TSearchAnswerSource(const TASNList& request, const TOptions& options,
                         TSearchScan scan = TSearchScan::Indexed);
     bool Next(std::string& out, std::size_t budget) override;
@@ -43,9 +46,14 @@ private:
 // Runs the request's filter over the process-wide directory in store order
 // and hands the answer to the connection. Raises (index error, filter depth)
 // without writing anything when the request lacks an element it needs.
-void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options,
+void SearchAnswer(ILdapConnection& connection, const TLdapRequest& request, const TOptions& options,
                   TSearchScan scan = TSearchScan::Indexed);
 // The same answer appended to out in one call.
+void SearchAnswerInto(std::string& out, const TLdapRequest& request, const TOptions& options,
+                      TSearchScan scan = TSearchScan::Indexed);
+// Both for a request still in its BER form (decoded first).
+void SearchAnswer(ILdapConnection& connection, const TASNList& request, const TOptions& options,
+                  TSearchScan scan = TSearchScan::Indexed);
 void SearchAnswerInto(std::string& out, const TASNList& request, const TOptions& options,
                       TSearchScan scan = TSearchScan::Indexed);
 

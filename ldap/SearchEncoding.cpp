@@ -1,16 +1,18 @@
 #include "ldap/SearchEncoding.h"
 
+#include "ldap/LdapTags.h"
+
 #include <cstring>
 
 namespace {
 
-constexpr char kTagSequence = 0x30;
-constexpr char kTagSet = 0x31;
-constexpr char kTagInteger = 0x02;
-constexpr char kTagOctetString = 0x04;
-constexpr char kTagEnumerated = 0x0A;
-constexpr char kTagSearchResultEntry = 0x64;
-constexpr char kTagSearchResultDone = 0x65;
+constexpr char kTagSequence = static_cast<char>(TUniversalTag::Sequence);
+constexpr char kTagSet = static_cast<char>(TUniversalTag::Set);
+constexpr char kTagInteger = static_cast<char>(TUniversalTag::Integer);
+constexpr char kTagOctetString = static_cast<char>(TUniversalTag::OctetString);
+constexpr char kTagEnumerated = static_cast<char>(TUniversalTag::Enumerated);
+constexpr char kTagSearchResultEntry = static_cast<char>(TOperationTag::SearchResultEntry);
+constexpr char kTagSearchResultDone = static_cast<char>(TOperationTag::SearchResultDone);
 
 inline std::size_t LengthOctets(std::size_t contentSize)
 {

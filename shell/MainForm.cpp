@@ -236,11 +236,11 @@ void TMainForm::SrvExecute(TConnection& connection)
         // Without a certificate StartTLS goes the way of every other
         // extended operation.
         if (connection.TlsAvailable() && AnswerStartTls(connection)) return;
-        SrvExecuteMessage(connection, [this, &connection](ILdapConnection& client, const TASNList& request) {
+        SrvExecuteMessage(connection, [this, &connection](ILdapConnection& client, const TLdapRequest& request) {
             ++FRequestCount;
             LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
             if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure())
-                client.Write(ConfidentialityRequiredDone(request.Items(0).Children.Items(0).Value));
+                client.Write(ConfidentialityRequiredDone(request.MessageIDOctets()));
             else
                 SearchAnswer(client, request, *FOptions);
             RefreshRequestCount();

@@ -283,7 +283,7 @@ TEST(Dispatch, SearchGoesToBranchWithTheRequest) {
                                    "87 0B 6F 62 6A 65 63 74 43 6C 61 73 73 30 00");
     TFakeConnection c({BindRequest("\x01") + search});
     std::vector<std::string> seen;
-    const TSearchBranch branch = [&seen](ILdapConnection& connection, const TASNList& request) {
+    const TSearchBranch branch = [&seen](ILdapConnection& connection, const TLdapRequest& request) {
         seen.push_back(ToHex(request.Encode()));
         connection.Write("answer");
     };

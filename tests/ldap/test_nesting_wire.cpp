@@ -96,7 +96,7 @@ protected:
     void SetUp() override
     {
         SetDirectory({{"Ann Lee", {"cn=Ann L", "mail=ann@"}}, {"Bob", {"cn=Bob", "mail=bob@"}}});
-        Port = wire::StartLdapServer(Server, [this](ILdapConnection& c, const TASNList& request) {
+        Port = wire::StartLdapServer(Server, [this](ILdapConnection& c, const TLdapRequest& request) {
             SearchAnswer(c, request, Options);
         });
     }

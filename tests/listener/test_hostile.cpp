@@ -81,9 +81,9 @@ private:
 };
 
 // The test's search: the base object's text is the number of entries.
-void CountedSearch(ILdapConnection& connection, const TASNList& request) {
-    const std::string& id = request.Items(0).Children.Items(0).Value;
-    const int count = std::stoi(request.Items(0).Children.Items(1).Children.Items(0).Value);
+void CountedSearch(ILdapConnection& connection, const TLdapRequest& request) {
+    const std::string& id = request.MessageIDOctets();
+    const int count = std::stoi(request.Search()->BaseObject);
     connection.WriteAnswer(std::make_unique<TEntriesSource>(id, count));
 }
 
