@@ -23,6 +23,8 @@ TVESKAOptions::TVESKAOptions()
     AddOption("TlsPort", okInteger, TValue(636));
     AddOption("TlsRequired", okBoolean, TValue(false));
     AddOption("AllowFrom", okString, TValue(""));
+    // Off unless set: the described answers stay the default.
+    AddOption("StandardSearch", okBoolean, TValue(false));
 }
 
 bool TVESKAOptions::LogEnabled(uint8_t level) const
@@ -70,3 +72,4 @@ std::string TVESKAOptions::TlsKey() const { return GetValue("TlsKey").AsString()
 int32_t TVESKAOptions::TlsPort() const { return GetValue("TlsPort").AsInteger(); }
 bool TVESKAOptions::TlsRequired() const { return GetValue("TlsRequired").AsBoolean(); }
 std::string TVESKAOptions::AllowFrom() const { return GetValue("AllowFrom").AsString(); }
+bool TVESKAOptions::StandardSearch() const { return GetValue("StandardSearch").AsBoolean(); }

@@ -50,4 +50,6 @@ public:
     bool TlsRequired() const;
     // Comma-separated addresses and CIDR networks; empty admits everyone.
     std::string AllowFrom() const;
+    // Standard LDAP searches answered (equality, presence, reads by DN, ...).
+    bool StandardSearch() const;
 };

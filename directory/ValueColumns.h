@@ -28,6 +28,12 @@ public:
     }
     // Where the entry's value ends in Bytes.
     std::size_t End(std::uint32_t column, std::uint32_t entry) const { return FColumns[column].Offsets[entry + 1]; }
+    // Sorted entries with more than one line of the column's name: where the
+    // first value alone does not tell every value.
+    const std::vector<std::uint32_t>& Repeated(std::uint32_t column) const { return FColumns[column].Repeated; }
+    // Sorted entries whose first line of the name has an empty value: where
+    // an empty Value still means the entry has the name.
+    const std::vector<std::uint32_t>& EmptyFirst(std::uint32_t column) const { return FColumns[column].EmptyFirst; }
     // The whole column: values of entries 0..EntryCount-1, back to back.
     std::string_view Bytes(std::uint32_t column) const
     {
@@ -39,6 +45,8 @@ private:
     struct TColumn {
         std::vector<std::uint32_t> Offsets; // EntryCount + 1
         std::vector<char> Bytes;
+        std::vector<std::uint32_t> Repeated;
+        std::vector<std::uint32_t> EmptyFirst;
     };
     std::vector<TColumn> FColumns;
     std::uint32_t FEntryCount = 0;

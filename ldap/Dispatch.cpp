@@ -1,5 +1,7 @@
 #include "ldap/Dispatch.h"
 
+#include "ldap/StandardReplies.h"
+
 #include <string>
 #include <type_traits>
 #include <variant>
@@ -30,10 +32,11 @@ TLdapRequest ReadRequest(ILdapConnection& connection)
     return DecodeRequest(tree);
 }
 
-void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search)
+void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search, TDispatchMode mode)
 {
     const TLdapRequest request = ReadRequest(connection);
     request.RequireOperation();
+    const bool standard = mode == TDispatchMode::Standard;
     std::visit(
         [&](const auto& operation) {
             using T = std::decay_t<decltype(operation)>;
@@ -42,8 +45,23 @@ void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search)
             } else if constexpr (std::is_same_v<T, TSearchRequest>) {
                 if (search)
                     search(connection, request);
+            } else if constexpr (std::is_same_v<T, TUnbindRequest>) {
+                if (standard)
+                    connection.Disconnect();
+            } else if constexpr (std::is_same_v<T, TCompareRequest>) {
+                if (standard)
+                    connection.Write(CompareAnswer(request, operation));
+            } else if constexpr (std::is_same_v<T, TUpdateRequest>) {
+                if (standard)
+                    connection.Write(RefusalAnswer(request, operation));
+            } else if constexpr (std::is_same_v<T, TExtendedRequest>) {
+                if (standard)
+                    connection.Write(ExtendedAnswer(request, operation));
             } else {
-                // Every other operation is passed over in silence.
+                // Abandon, unknown operations, and in the described mode all
+                // of the above: passed over in silence.
+                static_assert(std::is_same_v<T, TAbandonRequest> || std::is_same_v<T, TOtherRequest> ||
+                              std::is_same_v<T, TMissingOperation>);
             }
         },
         request.Operation);

@@ -31,6 +31,8 @@ public:
     // Sends the whole string.
     virtual void Write(std::string_view data) = 0;
     virtual std::string PeerIP() const = 0;
+    // Ends the connection once what was written has gone out.
+    virtual void Disconnect() {}
     // Bytes received but not yet handled (the framer's buffer).
     virtual std::string& Pending() = 0;
     // Sends an answer as the client takes it. This default encodes it whole and
@@ -48,12 +50,19 @@ public:
 // The search branch plugs in here.
 using TSearchBranch = std::function<void(ILdapConnection&, const TLdapRequest& request)>;
 
+// Described: bind and search answered, every other operation passed over in
+// silence. Standard: Unbind also ends the connection, Compare is answered,
+// changes and extended operations get their refusal; Abandon and unknown
+// operations stay unanswered.
+enum class TDispatchMode { Described, Standard };
+
 // Handles exactly one message: reads until one complete top-level element is
 // pending, decodes it once into a typed request, answers a bind, hands a
-// search to `search` (if set), and passes every other operation over. Raises
+// search to `search` (if set), and treats the rest as the mode says. Raises
 // (EListIndexError, EASNDepthError, EFramingError, socket errors) when the
 // connection must end.
-void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search);
+void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search,
+                       TDispatchMode mode = TDispatchMode::Described);
 
 // Reads until one whole message is pending and decodes it. A peer that closed
 // gives an empty message (whose operation is missing).

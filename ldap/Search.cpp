@@ -4,6 +4,7 @@
 #include "ldap/Filter.h"
 #include "ldap/FilterPlan.h"
 #include "ldap/SearchEncoding.h"
+#include "ldap/StandardSearch.h"
 
 #include <algorithm>
 #include <limits>
@@ -217,16 +218,24 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
     return false;
 }
 
+std::unique_ptr<IAnswerSource> MakeSearchAnswer(const TLdapRequest& request, const TOptions& options,
+                                                TSearchScan scan)
+{
+    if (StandardSearchOn(options))
+        return std::make_unique<TStandardAnswerSource>(request, options, scan);
+    return std::make_unique<TSearchAnswerSource>(request, options, scan);
+}
+
 void SearchAnswer(ILdapConnection& connection, const TLdapRequest& request, const TOptions& options,
                   TSearchScan scan)
 {
-    connection.WriteAnswer(std::make_unique<TSearchAnswerSource>(request, options, scan));
+    connection.WriteAnswer(MakeSearchAnswer(request, options, scan));
 }
 
 void SearchAnswerInto(std::string& out, const TLdapRequest& request, const TOptions& options, TSearchScan scan)
 {
-    TSearchAnswerSource answer(request, options, scan);
-    while (answer.Next(out, std::numeric_limits<std::size_t>::max())) {
+    const std::unique_ptr<IAnswerSource> answer = MakeSearchAnswer(request, options, scan);
+    while (answer->Next(out, std::numeric_limits<std::size_t>::max())) {
     }
 }
 

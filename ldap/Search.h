@@ -43,6 +43,11 @@ private:
     bool FDone = false;
 };
 
+// The answer the settings call for: standard searches (StandardSearch on) or
+// the described one.
+std::unique_ptr<IAnswerSource> MakeSearchAnswer(const TLdapRequest& request, const TOptions& options,
+                                                TSearchScan scan = TSearchScan::Indexed);
+
 // Runs the request's filter over the process-wide directory in store order
 // and hands the answer to the connection. Raises (index error, filter depth)
 // without writing anything when the request lacks an element it needs.

@@ -68,7 +68,7 @@ public:
     bool StartTlsWanted() const { return FStartTlsWanted; }
 
     // Ends the connection soon; safe from any thread.
-    void Disconnect();
+    void Disconnect() override;
     // False once the peer has closed, a socket error was met or Disconnect ran.
     bool Connected() const;
 

@@ -34,6 +34,7 @@ BindSelected=Yes
 IntSelected=127.0.0.1
 StartMin=No
 MaxResults=50
+StandardSearch=Yes
 INI
 
 cat <<MSG

@@ -4,6 +4,7 @@
 #include "directory/PublishedDirectory.h"
 #include "directory/UserInfo.h"
 #include "ldap/Search.h"
+#include "ldap/StandardSearch.h"
 #include "ldap/TlsMessages.h"
 #include "shell/Bindings.h"
 #include "shell/StartFailure.h"
@@ -244,7 +245,7 @@ void TMainForm::SrvExecute(TConnection& connection)
             else
                 SearchAnswer(client, request, *FOptions);
             RefreshRequestCount();
-        });
+        }, StandardSearchOn(*FOptions) ? TDispatchMode::Standard : TDispatchMode::Described);
     } catch (const std::exception& e) {
         // Still ends the connection; the listener goes on with the others.
         ReportConnectionEnd(connection, e);

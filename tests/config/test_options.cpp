@@ -33,7 +33,7 @@ const std::vector<std::pair<std::string, std::string>> kDefaults = {
     {"LogSession", "No"},  {"BindAll", "Yes"},     {"BindSelected", "No"}, {"IntSelected", ""},
     {"StartMin", "No"},    {"MaxResults", "50"},
     {"TlsCertificate", ""}, {"TlsKey", ""},      {"TlsPort", "636"},    {"TlsRequired", "No"},
-    {"AllowFrom", ""},
+    {"AllowFrom", ""},     {"StandardSearch", "No"},
 };
 
 std::string DefaultsFileText()
@@ -139,7 +139,7 @@ TEST(Settings, DefinitionOrderKindsAndDefaults)
     TVESKAOptions options;
     const uint8_t kinds[] = {okInteger, okInteger, okString,  okBoolean, okBoolean, okBoolean, okBoolean,
                              okBoolean, okBoolean, okBoolean, okBoolean, okString,  okBoolean, okInteger,
-                             okString,  okString,  okInteger, okBoolean, okString};
+                             okString,  okString,  okInteger, okBoolean, okString,  okBoolean};
     ASSERT_EQ(options.Count(), static_cast<int>(std::size(kinds)));
     ASSERT_EQ(kDefaults.size(), std::size(kinds));
     for (int i = 0; i < options.Count(); ++i) {
