@@ -2,7 +2,7 @@
 // (cn, mail, sn, givenName; every 4000th a Smith): CPU per search, the
 // answer's size and its entries.
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Search.h"
 #include "support/FilterText.h"
 

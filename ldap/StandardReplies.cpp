@@ -1,7 +1,7 @@
 #include "ldap/StandardReplies.h"
 
 #include "config/AsciiText.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/ResultMessage.h"
 #include "ldap/StandardEntry.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "config/Option.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Dispatch.h"
 #include "ldap/LdapRequest.h"
 #include "ldap/LdapTags.h"

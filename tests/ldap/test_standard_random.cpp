@@ -2,7 +2,7 @@
 // the walk over the value columns and the entry-by-entry evaluation must give
 // the same octets (repeated attributes, base64 lines, short and long parts).
 #include "config/VESKAOptions.h"
-#include "directory/LdapUtil.h"
+#include "directory/PublishedDirectory.h"
 #include "ldap/Search.h"
 #include "support/FilterText.h"
 #include "support/SearchFixtures.h"
