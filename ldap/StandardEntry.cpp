@@ -42,7 +42,12 @@ TStandardAttributes StandardAttributes(const TUserList& list, int index)
                                [&](const TStandardAttribute& a) { return SameTextASCII(a.Type, type.Name); });
         if (it == attributes.end())
             it = attributes.insert(attributes.end(), TStandardAttribute{std::string(type.Name), {}});
-        it->Values.push_back(WireValue(line.Value, type.Base64));
+        // An attribute's values are a set: a line that a merged LDIF record repeats
+        // (its mail, most often) is sent once.
+        std::string value = WireValue(line.Value, type.Base64);
+        if (std::none_of(it->Values.begin(), it->Values.end(),
+                         [&](const std::string& v) { return SameTextASCII(v, value); }))
+            it->Values.push_back(std::move(value));
     });
     if (!objectClass) {
         TStandardAttribute classes{"objectClass", {}};

@@ -233,7 +233,7 @@ CLIENTS = [
 
 
 # Each mode's extra VESKA.INI lines.
-MODES = {"default": ""}
+MODES = {"default": "", "standard": "StandardSearch=Yes\n"}
 
 
 def outcome(found):

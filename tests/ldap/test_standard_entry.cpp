@@ -102,6 +102,16 @@ TEST(StandardAttributes, OnePerTypeAllValuesDecodedDnLeftOutClassesAdded)
     EXPECT_EQ(device[1].Values, (std::vector<std::string>{"device"}));
 }
 
+TEST(StandardAttributes, ValueRepeatedByMergedRecordSentOnce)
+{
+    const auto list = MakeList({{"Ann Lee", {"cn=Ann Lee", "mail=ann@example.com", "dn=cn=Ann Lee,o=Example",
+                                             "mail=Ann@Example.com", "cn=Ann Lee", "title=Head"}}});
+    const TStandardAttributes ann = StandardAttributes(*list, 0);
+    ASSERT_EQ(ann.size(), 4u);
+    EXPECT_EQ(ann[0].Values, (std::vector<std::string>{"Ann Lee"}));
+    EXPECT_EQ(ann[1].Values, (std::vector<std::string>{"ann@example.com"}));
+}
+
 TEST(DistinguishedNames, EscapeAndNormalize)
 {
     EXPECT_EQ(EscapeDNValue(" #a,b+c\"d\\e<f>g;h "), "\\ #a\\,b\\+c\\\"d\\\\e\\<f\\>g\\;h\\ ");
