@@ -79,7 +79,7 @@ grep -q '^Service started ' "$scratch/out" || fail "installed veskad did not sta
 # their own "dn" line as an attribute).
 found=$(ldapsearch -x -LLL -o ldif-wrap=no -H "ldap://127.0.0.1:$port" -b "" "(|(cn=*lee*)(mail=*lee*))" \
         | awk 'BEGIN { RS = "" } { split($0, lines, "\n"); printf "%s|", lines[1] }')
-[ "$found" = "dn: Ann Lee|dn: Bob Leeds|dn: Ravi Patel|dn: Lee Chang|" ] || fail "ldapsearch found: $found"
+[ "$found" = "dn: cn=Ann Lee,o=Example|dn: mail=bob@example.org|dn: mail=fleet@example.org|dn: cn=Lee Chang,o=Partners|" ] || fail "ldapsearch found: $found"
 echo "installed veskad answered ldapsearch on port $port: $found"
 kill -TERM "$pid"
 wait "$pid" || fail "veskad did not exit 0 on SIGTERM"
