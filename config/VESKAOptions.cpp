@@ -25,6 +25,9 @@ TVESKAOptions::TVESKAOptions()
     AddOption("AllowFrom", okString, TValue(""));
     // Off unless set: the described answers stay the default.
     AddOption("StandardSearch", okBoolean, TValue(false));
+    AddOption("RefreshMinutes", okInteger, TValue(0));
+    AddOption("MetricsPort", okInteger, TValue(0));
+    AddOption("MetricsAddress", okString, TValue("127.0.0.1"));
 }
 
 bool TVESKAOptions::LogEnabled(uint8_t level) const
@@ -73,3 +76,6 @@ int32_t TVESKAOptions::TlsPort() const { return GetValue("TlsPort").AsInteger();
 bool TVESKAOptions::TlsRequired() const { return GetValue("TlsRequired").AsBoolean(); }
 std::string TVESKAOptions::AllowFrom() const { return GetValue("AllowFrom").AsString(); }
 bool TVESKAOptions::StandardSearch() const { return GetValue("StandardSearch").AsBoolean(); }
+int32_t TVESKAOptions::RefreshMinutes() const { return GetValue("RefreshMinutes").AsInteger(); }
+int32_t TVESKAOptions::MetricsPort() const { return GetValue("MetricsPort").AsInteger(); }
+std::string TVESKAOptions::MetricsAddress() const { return GetValue("MetricsAddress").AsString(); }

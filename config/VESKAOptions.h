@@ -52,4 +52,9 @@ public:
     std::string AllowFrom() const;
     // Standard LDAP searches answered (equality, presence, reads by DN, ...).
     bool StandardSearch() const;
+    // Rebuild the directory this often while running; 0 turns it off.
+    int32_t RefreshMinutes() const;
+    // The Prometheus endpoint (veskad): port, 0 turns it off, and IPv4 address.
+    int32_t MetricsPort() const;
+    std::string MetricsAddress() const;
 };

@@ -20,6 +20,8 @@ public:
     // at least `budget` octets or the answer is complete (a message is never
     // split). Returns false once the whole answer has been appended.
     virtual bool Next(std::string& out, std::size_t budget) = 0;
+    // Entries this answer sends (for statistics).
+    virtual std::size_t EntryCount() const { return 0; }
 };
 
 // What a handler needs of a connection.

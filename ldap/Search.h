@@ -33,7 +33,7 @@ public:
                         TSearchScan scan = TSearchScan::Indexed);
     bool Next(std::string& out, std::size_t budget) override;
     // Entries the answer sends.
-    std::size_t EntryCount() const { return FEntries.size(); }
+    std::size_t EntryCount() const override { return FEntries.size(); }
 
 private:
     TUserListSnapshot FList;

@@ -42,7 +42,7 @@ public:
                           TSearchScan scan = TSearchScan::Indexed);
     bool Next(std::string& out, std::size_t budget) override;
     // Entries the answer sends (the root DSE counts as one).
-    std::size_t EntryCount() const { return FEntries.size() + (FRootDSE ? 1 : 0); }
+    std::size_t EntryCount() const override { return FEntries.size() + (FRootDSE ? 1 : 0); }
     TResultCode Result() const { return FResult; }
 
 private:

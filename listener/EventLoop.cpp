@@ -123,6 +123,8 @@ TEventLoop::~TEventLoop() {
         std::lock_guard lock(FMailLock);
         for (auto& mail : FMail) ::close(mail.Fd);
         FMail.clear();
+        for (const TListenSocket& socket : FListenersToAdd) ::close(socket.Fd);
+        FListenersToAdd.clear();
     }
     ::close(FEpoll);
     ::close(FWakeFd);
@@ -137,6 +139,8 @@ void TEventLoop::SetListeners(const std::vector<TListenSocket>& sockets) {
 
 void TEventLoop::Start() {
     FNextSweep = TClock::now();
+    FTls = FCore.Tls;
+    FAllow = FCore.Allow;
     FThread = std::thread([this] { Run(); });
 }
 
@@ -155,6 +159,52 @@ void TEventLoop::Adopt(int fd, std::string peerIP, bool tls) {
 
 void TEventLoop::RequestStop() { Signal(FStopFd); }
 
+std::uint64_t TEventLoop::ChangeListeners(std::vector<TListenSocket> add, std::vector<int> remove) {
+    std::uint64_t ticket = 0;
+    {
+        std::lock_guard lock(FMailLock);
+        ticket = ++FChangesAsked;
+        if (FMailClosed) {
+            // Ended already: its own listeners are closed; the new ones too.
+            for (const TListenSocket& socket : add) ::close(socket.Fd);
+            FChangesDone = ticket;
+            return ticket;
+        }
+        FListenersToAdd.insert(FListenersToAdd.end(), add.begin(), add.end());
+        FListenersToRemove.insert(FListenersToRemove.end(), remove.begin(), remove.end());
+    }
+    Signal(FWakeFd);
+    return ticket;
+}
+
+void TEventLoop::ChangeSecurity(std::shared_ptr<const TTlsContext> tls, TAllowList allow) {
+    {
+        std::lock_guard lock(FMailLock);
+        FSecurityChanged = true;
+        FNewTls = std::move(tls);
+        FNewAllow = std::move(allow);
+    }
+    Signal(FWakeFd);
+}
+
+void TEventLoop::ApplyListenerChanges(const std::vector<TListenSocket>& add, const std::vector<int>& remove) {
+    for (const int fd : remove) {
+        const auto it = std::find_if(FListeners.begin(), FListeners.end(),
+                                     [fd](const std::unique_ptr<TWatch>& w) { return w->Fd == fd; });
+        if (it == FListeners.end()) continue;
+        if (FListening) ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
+        ::close(fd);
+        FListeners.erase(it);
+    }
+    for (const TListenSocket& socket : add) {
+        FListeners.push_back(std::make_unique<TWatch>(TWatch::TKind::Listener, socket.Fd, socket.Tls));
+        if (FListening) {
+            epoll_event interest{EPOLLIN, {.ptr = FListeners.back().get()}};
+            ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, socket.Fd, &interest);
+        }
+    }
+}
+
 void TEventLoop::Wake() { Signal(FWakeFd); }
 
 // ------------------------------------------------------------------ the loop
@@ -162,6 +212,7 @@ void TEventLoop::Wake() { Signal(FWakeFd); }
 void TEventLoop::Run() {
     epoll_event events[kMaxEvents];
     while (!FStopping) {
+        FTurns.store(FTurns.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         const int count = ::epoll_wait(FEpoll, events, kMaxEvents, NextTimeoutMs(TClock::now()));
         for (int i = 0; i < count; ++i) {
             auto* watch = static_cast<TWatch*>(events[i].data.ptr);
@@ -204,6 +255,9 @@ void TEventLoop::Shutdown() {
         std::lock_guard lock(FMailLock);
         FMailClosed = true;
         mail.swap(FMail);
+        for (const TListenSocket& socket : FListenersToAdd) ::close(socket.Fd);
+        FListenersToAdd.clear();
+        FChangesDone = FChangesAsked;
     }
     for (auto& item : mail) {
         ::close(item.Fd);
@@ -232,10 +286,24 @@ void TEventLoop::OnWake() {
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t got = ::read(FWakeFd, &count, sizeof count);
     std::vector<TMail> mail;
+    std::vector<TListenSocket> add;
+    std::vector<int> remove;
+    std::uint64_t asked = 0;
     {
         std::lock_guard lock(FMailLock);
         mail.swap(FMail);
+        add.swap(FListenersToAdd);
+        remove.swap(FListenersToRemove);
+        asked = FChangesAsked;
+        if (FSecurityChanged) {
+            FSecurityChanged = false;
+            if (FTls && FTls != FNewTls) FRetiredTls.push_back(FTls);
+            FTls = std::move(FNewTls);
+            FAllow = std::move(FNewAllow);
+        }
     }
+    if (!add.empty() || !remove.empty()) ApplyListenerChanges(add, remove);
+    FChangesDone = asked;
     for (auto& item : mail) AdoptNow(item.Fd, std::move(item.PeerIP), item.Tls);
     // A descriptor was freed somewhere: try accepting again.
     if (!FListening && !FListeners.empty()) ResumeAccept();
@@ -269,7 +337,7 @@ void TEventLoop::AcceptFrom(const TWatch& listener) {
             PauseAccept(error);
             return;
         }
-        if (!FCore.Allow.Empty() && !FCore.Allow.Permits(reinterpret_cast<const sockaddr&>(peer))) {
+        if (!FAllow.Empty() && !FAllow.Permits(reinterpret_cast<const sockaddr&>(peer))) {
             ::close(fd);
             FCore.Denied.fetch_add(1);
             FCore.Report("Connection refused: " + PeerText(peer) + " is not among the allowed networks");
@@ -328,7 +396,7 @@ void TEventLoop::AdoptNow(int fd, std::string peerIP, bool tls) {
     TLink& link = *owned;
     link.Index = FLinks.size();
     FLinks.push_back(std::move(owned));
-    link.Connection->FTlsContext = FCore.Tls.get();
+    link.Connection->FTlsContext = FTls.get();
     try {
         if (FCore.Connect) FCore.Connect(*link.Connection);
     } catch (...) {
@@ -345,7 +413,7 @@ void TEventLoop::BeginHandshake(TLink& link) {
     TConnection& connection = *link.Connection;
     connection.FStartTlsWanted = false;
     try {
-        connection.FTls = std::make_unique<TTlsSession>(*FCore.Tls, link.Fd);
+        connection.FTls = std::make_unique<TTlsSession>(*FTls, link.Fd);
     } catch (const std::exception&) {
         EndWithError(link, "no memory for a TLS session");
         return;

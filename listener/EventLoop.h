@@ -79,6 +79,16 @@ public:
     // Any thread: end every connection and the thread.
     void RequestStop();
     void Wake();
+    // Any thread: the loop starts accepting on `add` (it owns them from here)
+    // and closes `remove` (sockets it accepts on); connections stay. Returns
+    // a ticket: the change is done once ListenerChangesDone() reaches it.
+    std::uint64_t ChangeListeners(std::vector<TListenSocket> add, std::vector<int> remove);
+    std::uint64_t ListenerChangesDone() const { return FChangesDone.load(); }
+    // Any thread: connections accepted or adopted from now on use this
+    // certificate and these networks; open ones keep what they have.
+    void ChangeSecurity(std::shared_ptr<const TTlsContext> tls, TAllowList allow);
+    // Any thread: how many times the loop has gone round (a heartbeat).
+    std::uint64_t Turns() const { return FTurns.load(std::memory_order_relaxed); }
 
 private:
     struct TWatch;
@@ -89,6 +99,7 @@ private:
     void Shutdown();
     int NextTimeoutMs(TClock::time_point now) const;
     void OnWake();
+    void ApplyListenerChanges(const std::vector<TListenSocket>& add, const std::vector<int>& remove);
     void AcceptFrom(const TWatch& listener);
     void PauseAccept(int error);
     void ResumeAccept();
@@ -123,10 +134,29 @@ private:
         std::string PeerIP;
         bool Tls;
     };
-    // FMailLock guards FMail and FMailClosed (filled by the accepting loop).
+    // FMailLock guards FMail and FMailClosed (filled by the accepting loop),
+    // and the listener changes below (filled by ChangeListeners).
     std::mutex FMailLock;
     std::vector<TMail> FMail;
     bool FMailClosed = false;
+    std::vector<TListenSocket> FListenersToAdd;
+    std::vector<int> FListenersToRemove;
+    std::uint64_t FChangesAsked = 0;
+    std::atomic<std::uint64_t> FChangesDone{0};
+
+    bool FSecurityChanged = false;
+    std::shared_ptr<const TTlsContext> FNewTls;
+    TAllowList FNewAllow;
+
+    // The loop thread's own copies (from the core at Start, then through
+    // ChangeSecurity); a replaced certificate is kept while connections may
+    // still point at it.
+    std::shared_ptr<const TTlsContext> FTls;
+    TAllowList FAllow;
+    std::vector<std::shared_ptr<const TTlsContext>> FRetiredTls;
+
+    // Written by the loop thread only (a plain load and store), read by anyone.
+    std::atomic<std::uint64_t> FTurns{0};
 
     // The rest belongs to the loop thread.
     std::unique_ptr<TWatch> FWakeWatch, FStopWatch;

@@ -8,12 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -105,10 +107,14 @@ struct TTCPServer::TImpl {
     int Port = 389;
     bool IsActive = false;
 
-    // Serialises SetActive and owns Core (replaced only under it).
-    std::mutex StateMutex;
+    // Serialises SetActive and Rebind and owns Core (replaced only under it).
+    mutable std::mutex StateMutex;
     std::unique_ptr<TServerCore> Core;
     bool StopRequested = false;  // guarded by StateMutex
+    // While active, guarded by StateMutex: each listening socket with the
+    // binding it was asked for (what Rebind compares).
+    std::vector<TBinding> Requested;
+    std::vector<int> Sockets;
 
     // Shared with the loops of each activation through the core.
     TOutputBudget Budget;
@@ -136,6 +142,8 @@ bool TTCPServer::TImpl::StopLoops(std::chrono::milliseconds timeout) {
     }
     Core->Loops.clear();  // joins the threads
     Core.reset();
+    Requested.clear();
+    Sockets.clear();
     StopRequested = false;
     return true;
 }
@@ -280,7 +288,10 @@ void TTCPServer::SetActive(bool value) {
             throw ESocketError("Cannot start LDAPS without a certificate",
                                binding.IP + ":" + std::to_string(binding.Port) + ": no certificate and key");
     const long descriptors = Limits.RaiseDescriptorLimit ? RaiseDescriptorLimit() : DescriptorLimit();
+    std::vector<TBinding> requested = bindings;
     std::vector<TListenSocket> sockets = impl.OpenListeners(bindings);
+    std::vector<int> socketNumbers;
+    for (const TListenSocket& socket : sockets) socketNumbers.push_back(socket.Fd);
 
     auto core = std::make_unique<TServerCore>(impl.Budget, impl.Connections, impl.Refused, impl.Denied);
     core->Tls = Tls;
@@ -319,7 +330,144 @@ void TTCPServer::SetActive(bool value) {
         throw ESocketError(std::string("Could not start listener thread. ") + e.what());
     }
 
+    impl.Requested = std::move(requested);
+    impl.Sockets = std::move(socketNumbers);
     std::lock_guard lock(impl.Mutex);
     impl.Bindings = std::move(bindings);
     impl.IsActive = true;
 }
+
+void TTCPServer::Rebind(std::vector<TBinding> wanted) {
+    TImpl& impl = *FImpl;
+    std::lock_guard state(impl.StateMutex);
+    if (!impl.Core) {
+        std::lock_guard lock(impl.Mutex);
+        impl.Bindings = std::move(wanted);
+        return;
+    }
+    if (wanted.empty()) wanted.push_back(TBinding{"0.0.0.0", DefaultPort()});
+    for (const TBinding& binding : wanted)
+        if (binding.Tls && !impl.Core->Tls)
+            throw ESocketError("Cannot start LDAPS without a certificate",
+                               binding.IP + ":" + std::to_string(binding.Port) + ": no certificate and key");
+    auto wants = [&](const TBinding& b) { return std::find(wanted.begin(), wanted.end(), b) != wanted.end(); };
+    auto heldAt = [&](const TBinding& b) {
+        return static_cast<std::size_t>(std::find(impl.Requested.begin(), impl.Requested.end(), b) -
+                                        impl.Requested.begin());
+    };
+    std::vector<TBinding> opening;
+    for (const TBinding& b : wanted)
+        if (heldAt(b) == impl.Requested.size() && std::find(opening.begin(), opening.end(), b) == opening.end())
+            opening.push_back(b);
+    std::vector<TBinding> closing;
+    std::vector<int> removed;
+    for (std::size_t i = 0; i < impl.Requested.size(); ++i)
+        if (!wants(impl.Requested[i])) {
+            closing.push_back(impl.Requested[i]);
+            removed.push_back(impl.Sockets[i]);
+        }
+    std::vector<TBinding> current;
+    {
+        std::lock_guard lock(impl.Mutex);
+        current = impl.Bindings;
+    }
+    TEventLoop& acceptor = *impl.Core->Loops.front();
+    auto waitFor = [&acceptor](std::uint64_t ticket) {
+        for (int i = 0; i < kTerminateWaitMs && acceptor.ListenerChangesDone() < ticket; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+
+    std::vector<TBinding> opened = opening;
+    std::vector<TListenSocket> added;
+    try {
+        added = impl.OpenListeners(opened);
+    } catch (const ESocketError&) {
+        // A socket being given up may hold the address (all interfaces and
+        // one of them on the same port): give those up first, then try
+        // again, and take them back if that fails too.
+        if (removed.empty()) throw;
+        waitFor(acceptor.ChangeListeners({}, removed));
+        try {
+            opened = opening;
+            added = impl.OpenListeners(opened);
+            removed.clear();
+        } catch (const ESocketError&) {
+            std::vector<TBinding> back = closing;
+            std::vector<TListenSocket> reopened;
+            try {
+                reopened = impl.OpenListeners(back);
+            } catch (const ESocketError&) {
+            }
+            // What could be taken back is listened on again; the rest is lost.
+            std::vector<TBinding> requested;
+            std::vector<int> sockets;
+            std::vector<TBinding> bound;
+            for (std::size_t i = 0; i < impl.Requested.size(); ++i) {
+                if (wants(impl.Requested[i])) {
+                    requested.push_back(impl.Requested[i]);
+                    sockets.push_back(impl.Sockets[i]);
+                    bound.push_back(i < current.size() ? current[i] : impl.Requested[i]);
+                }
+            }
+            for (std::size_t i = 0; i < reopened.size(); ++i) {
+                requested.push_back(closing[i]);
+                sockets.push_back(reopened[i].Fd);
+                bound.push_back(back[i]);
+            }
+            waitFor(acceptor.ChangeListeners(std::move(reopened), {}));
+            impl.Requested = std::move(requested);
+            impl.Sockets = std::move(sockets);
+            {
+                std::lock_guard lock(impl.Mutex);
+                impl.Bindings = std::move(bound);
+            }
+            throw;
+        }
+    }
+
+    // The new order: that of wanted, each with its socket and bound address.
+    std::vector<TBinding> requested;
+    std::vector<int> sockets;
+    std::vector<TBinding> bound;
+    for (const TBinding& b : wanted) {
+        if (std::find(requested.begin(), requested.end(), b) != requested.end()) continue;
+        if (const std::size_t i = heldAt(b); i < impl.Requested.size()) {
+            sockets.push_back(impl.Sockets[i]);
+            bound.push_back(i < current.size() ? current[i] : b);
+        } else {
+            const auto k = static_cast<std::size_t>(std::find(opening.begin(), opening.end(), b) - opening.begin());
+            sockets.push_back(added[k].Fd);
+            bound.push_back(opened[k]);
+        }
+        requested.push_back(b);
+    }
+    waitFor(acceptor.ChangeListeners(std::move(added), std::move(removed)));
+    impl.Requested = std::move(requested);
+    impl.Sockets = std::move(sockets);
+    std::lock_guard lock(impl.Mutex);
+    impl.Bindings = std::move(bound);
+}
+
+void TTCPServer::SetSecurity(std::shared_ptr<const TTlsContext> tls, TAllowList allow) {
+    std::lock_guard state(FImpl->StateMutex);
+    Tls = tls;
+    AllowFrom = allow;
+    if (!FImpl->Core) return;
+    FImpl->Core->Tls = tls;
+    for (const auto& loop : FImpl->Core->Loops) loop->ChangeSecurity(tls, allow);
+}
+
+std::vector<std::uint64_t> TTCPServer::LoopTurns() const {
+    std::lock_guard state(FImpl->StateMutex);
+    std::vector<std::uint64_t> turns;
+    if (FImpl->Core && !FImpl->StopRequested)
+        for (const auto& loop : FImpl->Core->Loops) turns.push_back(loop->Turns());
+    return turns;
+}
+
+void TTCPServer::WakeLoops() const {
+    std::lock_guard state(FImpl->StateMutex);
+    if (FImpl->Core)
+        for (const auto& loop : FImpl->Core->Loops) loop->Wake();
+}
+

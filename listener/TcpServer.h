@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct TBinding {
     // Dotted IPv4 or IPv6 text; "0.0.0.0" stands for all interfaces, IPv4 and
@@ -19,6 +20,8 @@ struct TBinding {
     std::string IP;
     int Port = 0;
     bool Tls = false;  // LDAPS: clients speak TLS from the first octet
+    // Two bindings that compare equal listen on the same socket.
+    bool operator==(const TBinding&) const = default;
 };
 
 class TTCPServer {
@@ -86,6 +89,22 @@ public:
     // Answer octets queued and not yet taken by the sockets, all connections
     // (and the share each TLS handshake under way holds).
     std::size_t UnsentBytes() const;
+
+    // Listens on exactly these bindings (0.0.0.0 at the default port when
+    // there is none). Inactive: replaces the bindings. Active: opens only the
+    // bindings not listened on yet and closes only those no longer wanted;
+    // the other listening sockets and every connection stay. A binding that
+    // cannot be opened raises ESocketError and changes nothing.
+    void Rebind(std::vector<TBinding> wanted);
+    // Replaces Tls and AllowFrom; an active server applies them to the
+    // connections it accepts from now on (open ones keep theirs).
+    void SetSecurity(std::shared_ptr<const TTlsContext> tls, TAllowList allow);
+
+    // How many times each event loop has gone round (empty while inactive),
+    // and a nudge that makes each loop go round once: a loop whose count does
+    // not move after a nudge is stuck.
+    std::vector<std::uint64_t> LoopTurns() const;
+    void WakeLoops() const;
 
     static constexpr int kTerminateWaitMs = 5000;
 

@@ -51,7 +51,10 @@ void TEventPipeline::ReportFile(TLogFileNotice notice)
         // The report's own line may turn the episode over again; two rounds
         // tell that, and a file that flaps for ever cannot keep us here.
         for (int round = 0; notice && round < 2; ++round) {
-            if (notice.Kind == TLogFileNotice::Failed) failures.push_back(notice);
+            if (notice.Kind == TLogFileNotice::Failed) {
+                failures.push_back(notice);
+                FFileFailures.fetch_add(1, std::memory_order_relaxed);
+            }
             notice = AddLocked(TEventKind::Error, LogFileNoticeText(notice));
         }
     }

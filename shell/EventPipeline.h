@@ -10,6 +10,7 @@
 #include "shell/ObserverList.h"
 #include "shell/WindowLog.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -41,6 +42,8 @@ public:
     void CloseFile();
 
     TWindowLogSnapshot WindowSnapshot() const;
+    // Failure episodes of the log file so far.
+    std::uint64_t FileFailures() const { return FFileFailures.load(std::memory_order_relaxed); }
 
 private:
     // "mm/dd hh:mm AM" of now, local time; under FLock.
@@ -64,4 +67,5 @@ private:
     // FErrorLock guards FErrorLimit.
     std::mutex FErrorLock;
     TErrorRateLimit FErrorLimit;
+    std::atomic<std::uint64_t> FFileFailures{0};
 };

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <exception>
 #include <vector>
 
@@ -28,6 +29,19 @@ std::string RunningExecutable()
     }
 }
 
+// How often the directory is rebuilt: RefreshMinutes, or for tests the
+// milliseconds in VESKA_TEST_REFRESH_MS when the setting is on; zero is off.
+std::chrono::milliseconds RefreshPeriod(const TVESKAOptions& options)
+{
+    const int32_t minutes = options.RefreshMinutes();
+    if (minutes <= 0) return {};
+    if (const char* test = std::getenv("VESKA_TEST_REFRESH_MS"); test != nullptr && *test != '\0') {
+        const long ms = std::strtol(test, nullptr, 10);
+        if (ms > 0) return std::chrono::milliseconds(ms);
+    }
+    return std::chrono::minutes(minutes);
+}
+
 std::string FolderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -37,13 +51,19 @@ std::string FolderOf(const std::string& path)
 } // namespace
 
 TMainForm::TMainForm(IServiceObserver* observer)
-    : FOptions(std::make_unique<TVESKAOptions>()), FEventLog(*FOptions, FObservers)
+    : FOptions(std::make_unique<TVESKAOptions>()), FEventLog(*FOptions, FObservers),
+      FRefresher([this](TDirectoryRefresher::TCause) { RefreshDirectory(); },
+                 [this](const std::string& text) { LogError(text); })
 {
     FObservers.Add(observer);
     FSrv.OnConnect = [this](TConnection& connection) { SrvConnect(connection); };
     FSrv.OnExecute = [this](TConnection& connection) { SrvExecute(connection); };
     FSrv.OnDisconnect = [this](TConnection& connection) { SrvDisconnect(connection); };
-    FSrv.OnError = [this](const std::string& text) { LogError(text); };
+    FSrv.OnError = [this](const std::string& text) {
+        // The listener ends a connection with "Error...<address>: <reason>".
+        FMetrics.CountError(text.rfind("Error...", 0) == 0 ? TErrorKind::Connection : TErrorKind::Listener);
+        LogError(text);
+    };
     SetExecutablePath(RunningExecutable());
 }
 
@@ -134,11 +154,13 @@ void TMainForm::StartService()
     // event; the service runs either way.
     if (FOptions->LogSelected()) FEventLog.OpenFile(FProgramDir + "VESKA.LOG");
     LogEvent(TEventKind::ServiceStart, "Service started");
+    StartRefresher();
 }
 
 void TMainForm::StopService()
 {
     if (!FSrv.Active()) return;
+    FRefresher.Stop();
     // Connection threads log their disconnects meanwhile; a timeout propagates
     // and the service still counts as running.
     FSrv.SetActive(false);
@@ -160,28 +182,71 @@ void TMainForm::FormDestroy()
 {
     StopService();
     FreeUserList();
+    CountEntries();
 }
 
-void TMainForm::LoadUsers() { ::LoadUsers(*this, FProgramDir, FOptions->ExtFile()); }
-
-void TMainForm::ConfigureSecurity()
+void TMainForm::LoadUsers()
 {
-    std::shared_ptr<const TTlsContext> tls;
-    if (const std::string certificate = FOptions->TlsCertificate(); !certificate.empty()) {
+    std::lock_guard lock(FBuildLock);
+    FLastReloadFailure.clear();
+    FMailUsers = 0;
+    try {
+        FMailUsers = ::LoadUsers(*this, FProgramDir, FOptions->ExtFile());
+    } catch (...) {
+        CountEntries();
+        throw;
+    }
+    CountEntries();
+}
+
+void TMainForm::CountEntries()
+{
+    const TUserListSnapshot list = CurrentUserList();
+    FEntryCount = list ? list->Count() : 0;
+}
+
+void TMainForm::StartRefresher() { FRefresher.Start(RefreshPeriod(*FOptions), FOptions->ExtFile()); }
+
+TMainForm::TSecurityPlan TMainForm::PlanSecurity(const TVESKAOptions& options)
+{
+    TSecurityPlan plan;
+    if (const std::string certificate = options.TlsCertificate(); !certificate.empty()) {
         const std::string certificatePath = InProgramDir(certificate);
-        const std::string key = FOptions->TlsKey();
+        const std::string key = options.TlsKey();
         const std::string keyPath = key.empty() ? certificatePath : InProgramDir(key);
-        tls = TTlsContext::Load(certificatePath, key.empty() ? std::string() : keyPath);
+        plan.Tls = TTlsContext::Load(certificatePath, key.empty() ? std::string() : keyPath);
         if (ReadableByOthers(keyPath)) LogError("Warning: the key file " + keyPath + " is readable by others");
-    } else if (FOptions->TlsRequired()) {
+    } else if (options.TlsRequired()) {
         // Serving in clear what the operator wants encrypted would be worse than not starting.
         throw ESocketError("Cannot start on specified port!", "TlsRequired is Yes but no TlsCertificate is set");
     }
-    FSrv.AllowFrom = TAllowList::Parse(FOptions->AllowFrom());
-    FSrv.Tls = tls;
-    FTlsRequired = tls != nullptr && FOptions->TlsRequired();
+    plan.Allow = TAllowList::Parse(options.AllowFrom());
+    plan.Required = plan.Tls != nullptr && options.TlsRequired();
+    return plan;
+}
+
+std::vector<TBinding> TMainForm::ListenerBindings(const TVESKAOptions& options, bool tls)
+{
+    const int port = options.DefaultPort();
+    std::vector<TBinding> bindings;
+    if (options.BindSelected()) bindings = BindingsFor(options.IntSelected(), port);
+    const int tlsPort = options.TlsPort();
+    if (!tls || tlsPort == 0) return bindings;
+    // LDAPS on every address the plain port listens on.
+    if (bindings.empty()) bindings.push_back(TBinding{"0.0.0.0", port});
+    const std::size_t plain = bindings.size();
+    for (std::size_t i = 0; i < plain; ++i) bindings.push_back(TBinding{bindings[i].IP, tlsPort, true});
+    return bindings;
+}
+
+void TMainForm::ConfigureSecurity()
+{
+    const TSecurityPlan plan = PlanSecurity(*FOptions);
+    FSrv.AllowFrom = plan.Allow;
+    FSrv.Tls = plan.Tls;
+    FTlsRequired = plan.Required;
     const int tlsPort = FOptions->TlsPort();
-    if (!tls || tlsPort == 0) return;
+    if (!plan.Tls || tlsPort == 0) return;
     // LDAPS on every address the plain port listens on.
     if (FSrv.BindingCount() == 0) FSrv.AddBinding("0.0.0.0", FSrv.DefaultPort());
     const int plain = FSrv.BindingCount();
@@ -197,14 +262,146 @@ void TMainForm::ApplyNewSettings(const std::function<void()>& afterSave)
 
 void TMainForm::SaveSettings() { FOptions->SaveToFile(FProgramDir + "VESKA.INI"); }
 
-void TMainForm::Import(const std::string& path) { ImportLDIF(path); }
+void TMainForm::Import(const std::string& path)
+{
+    try {
+        ImportLDIF(path);
+    } catch (...) {
+        CountEntries();
+        throw;
+    }
+    CountEntries();
+}
 
 void TMainForm::Export(const std::string& path) { ExportLDIF(path); }
+
+TReloadResult TMainForm::ReloadService()
+{
+    const std::string settingsPath = FProgramDir + "VESKA.INI";
+    if (!FSrv.Active()) {
+        // Nothing to keep: read the settings and start.
+        FOptions->LoadFromFile(settingsPath);
+        FSrv.SetDefaultPort(FOptions->DefaultPort());
+        StartService();
+        return {true, FEntryCount.load(), {}};
+    }
+    const auto began = std::chrono::steady_clock::now();
+    TReloadResult result;
+    {
+        std::lock_guard lock(FBuildLock);
+        result = [&]() -> TReloadResult {
+            auto fresh = std::make_unique<TVESKAOptions>();
+            try {
+                fresh->LoadFromFile(settingsPath);
+            } catch (const ESettingError& e) {
+                return {false, 0, std::string(e.what()) + " (key " + e.Key() + " in " + e.Path() + ")"};
+            } catch (const std::exception& e) {
+                return {false, 0, std::string(e.what()) + " (" + settingsPath + ")"};
+            }
+            TBuiltDirectory built;
+            try {
+                built = BuildDirectory(FProgramDir, fresh->ExtFile(), [this](const std::string& domain) {
+                    LogEvent(TEventKind::DirectoryLoading, "Loading domain " + domain);
+                });
+            } catch (const EOpenApiError& e) {
+                return {false, 0, std::string(e.what()) + ": " + e.Detail()};
+            } catch (const std::exception& e) {
+                return {false, 0, StartFailureCause(e)};
+            }
+            TSecurityPlan security;
+            try {
+                security = PlanSecurity(*fresh);
+            } catch (const std::exception& e) {
+                return {false, 0, StartFailureCause(e)};
+            }
+            // Only changed ports or changed bindings re-listen.
+            const int oldPort = FSrv.DefaultPort();
+            const std::shared_ptr<const TTlsContext> oldTls = FSrv.Tls;
+            const TAllowList oldAllow = FSrv.AllowFrom;
+            FSrv.SetDefaultPort(fresh->DefaultPort());
+            FSrv.SetSecurity(security.Tls, security.Allow);
+            try {
+                FSrv.Rebind(ListenerBindings(*fresh, security.Tls != nullptr));
+            } catch (const std::exception& e) {
+                FSrv.SetSecurity(oldTls, oldAllow);
+                FSrv.SetDefaultPort(oldPort);
+                return {false, 0, StartFailureCause(e)};
+            }
+            FTlsRequired = security.Required;
+            for (int i = 0; i < fresh->Count(); ++i) {
+                const TOption option = fresh->Option(i);
+                FOptions->SetValue(option.Name, option.Value);
+            }
+            if (FOptions->LogSelected() && !LogFileOpen())
+                FEventLog.OpenFile(FProgramDir + "VESKA.LOG");
+            else if (!FOptions->LogSelected())
+                FEventLog.CloseFile();
+            const int32_t entries = built.List->Count();
+            PublishBuilt(std::move(built), began);
+            FLastReloadFailure.clear();
+            return {true, entries, {}};
+        }();
+        if (!result.Reloaded) ReportReloadFailure(result.Cause);
+    }
+    // Outside the build lock: the refresher's thread may be waiting for it.
+    if (result.Reloaded) StartRefresher();
+    return result;
+}
+
+void TMainForm::RefreshDirectory()
+{
+    std::lock_guard lock(FBuildLock);
+    if (!FSrv.Active()) return;
+    const auto began = std::chrono::steady_clock::now();
+    std::string cause;
+    TBuiltDirectory built;
+    try {
+        built = BuildDirectory(FProgramDir, FOptions->ExtFile());
+    } catch (const EOpenApiError& e) {
+        cause = std::string(e.what()) + ": " + e.Detail();
+    } catch (const std::exception& e) {
+        cause = StartFailureCause(e);
+    }
+    if (!cause.empty()) {
+        ReportReloadFailure(cause);
+        return;
+    }
+    FLastReloadFailure.clear();
+    const TUserListSnapshot live = CurrentUserList();
+    if (live && SameEntries(*live, *built.List)) return;
+    PublishBuilt(std::move(built), began);
+}
+
+void TMainForm::PublishBuilt(TBuiltDirectory built, std::chrono::steady_clock::time_point began)
+{
+    const int32_t entries = built.List->Count();
+    ReplaceUserList(std::move(built.List));
+    FEntryCount = entries;
+    FDomainCount = built.Domains;
+    FUserCount = entries;
+    FMailUsers = built.Users;
+    UpdateStatistics();
+    FMetrics.CountReload(std::chrono::system_clock::now(), std::chrono::steady_clock::now() - began);
+    // A service event: the file takes it with "Service start/stop".
+    LogEvent(TEventKind::ServiceStart, "Directory reloaded: " + std::to_string(entries) + " entries");
+}
+
+void TMainForm::ReportReloadFailure(const std::string& cause)
+{
+    FMetrics.CountReloadFailure();
+    // Told once: again only after a success or for another cause.
+    if (cause == FLastReloadFailure) return;
+    FLastReloadFailure = cause;
+    FMetrics.CountError(TErrorKind::Reload);
+    LogError("Directory reload failed: " + cause);
+}
 
 // ---- connection handlers, on each connection's own thread ----
 
 void TMainForm::SrvConnect(TConnection& connection)
 {
+    TThreadCounters& counters = FMetrics.ThisThread();
+    counters.Bump(counters.Accepted);
     LogEvent(TEventKind::SessionBegin, "Connect..." + connection.PeerIP());
 }
 
@@ -236,14 +433,20 @@ void TMainForm::SrvExecute(TConnection& connection)
     try {
         // Without a certificate StartTLS goes the way of every other
         // extended operation.
+        TThreadCounters& counters = FMetrics.ThisThread();
+        counters.Bump(counters.Requests);
         if (connection.TlsAvailable() && AnswerStartTls(connection)) return;
-        SrvExecuteMessage(connection, [this, &connection](ILdapConnection& client, const TLdapRequest& request) {
+        SrvExecuteMessage(connection, [this, &connection, &counters](ILdapConnection& client, const TLdapRequest& request) {
             ++FRequestCount;
             LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
-            if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure())
+            if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure()) {
                 client.Write(ConfidentialityRequiredDone(request.MessageIDOctets()));
-            else
-                SearchAnswer(client, request, *FOptions);
+            } else {
+                const auto began = std::chrono::steady_clock::now();
+                auto answer = MakeSearchAnswer(request, *FOptions);
+                counters.AddSearch(std::chrono::steady_clock::now() - began, answer->EntryCount());
+                client.WriteAnswer(std::move(answer));
+            }
             RefreshRequestCount();
         }, StandardSearchOn(*FOptions) ? TDispatchMode::Standard : TDispatchMode::Described);
     } catch (const std::exception& e) {
@@ -263,10 +466,33 @@ void TMainForm::ReportConnectionEnd(const TConnection& connection, const std::ex
     } else {
         reason = error.what();
     }
+    FMetrics.CountError(TErrorKind::Connection);
     LogError("Error..." + connection.PeerIP() + ": " + reason);
 }
 
 // ---- what the views show ----
+
+TMetricsSample TMainForm::MetricsSample() const
+{
+    TMetricsSample sample;
+    sample.Totals = FMetrics.Totals();
+    sample.Totals.Errors[static_cast<std::size_t>(TErrorKind::LogFile)] += FEventLog.FileFailures();
+    sample.ConnectionsOpen = FSrv.ConnectionCount();
+    sample.RefusedOverCap = FSrv.RefusedCount();
+    sample.Entries = FEntryCount.load();
+    sample.Domains = FDomainCount.load();
+    sample.Users = FMailUsers.load();
+    sample.ResidentBytes = ProcessResidentBytes();
+    sample.OpenFds = ProcessOpenFds();
+    return sample;
+}
+
+std::string TMainForm::StatusLine() const
+{
+    return std::to_string(FEntryCount.load()) + " entries, " + std::to_string(FSrv.ConnectionCount()) +
+           " connections open";
+}
+
 
 TServiceSnapshot TMainForm::Snapshot() const
 {

@@ -10,13 +10,17 @@
 #include "config/VESKAOptions.h"
 #include "directory/LoadUsers.h"
 #include "listener/TcpServer.h"
+#include "shell/DirectoryRefresher.h"
 #include "shell/ErrorLimit.h"
 #include "shell/EventPipeline.h"
+#include "shell/MetricsText.h"
 #include "shell/ObserverList.h"
 #include "shell/ServiceObserver.h"
+#include "shell/ServiceMetrics.h"
 #include "shell/ServiceSnapshot.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +34,13 @@ enum class TInitOutcome {
     Started,        // settings loaded, service started
     SettingsError,  // the settings file failed to load (its text was shown)
     StartFailed,    // the start failed: "Cannot start on specified port!", CloseRequested
+};
+
+// What a reload came to: the entries published, or why nothing changed.
+struct TReloadResult {
+    bool Reloaded = false;
+    int32_t Entries = 0;
+    std::string Cause;
 };
 
 class TMainForm : private ILoadUsersHost {
@@ -74,6 +85,20 @@ public:
     void RestartService();
     // StopService, then the directory is freed.
     void FormDestroy();
+    // Reload in place, for a running service: the settings are read again,
+    // the directory is built beside the live one and published whole, the
+    // certificate is read again, and the listener re-listens only where the
+    // ports or the bindings changed; connections stay. A failure (settings,
+    // library, external file, certificate, a new binding) changes nothing and
+    // is logged once as "Directory reload failed: <cause>"; success logs
+    // "Directory reloaded: <n> entries". A stopped service is started instead
+    // (errors propagate, as a start's).
+    TReloadResult ReloadService();
+    // The automatic refresh: the directory rebuilt from the current settings
+    // and published when it differs from the live one. A failure keeps the
+    // live one and is logged once until the refresh succeeds or fails
+    // otherwise. Runs on the refresher's thread; any thread may call it.
+    void RefreshDirectory();
     // File > Import / File > Export on the directory. Nothing is logged and
     // the counters stay; file errors propagate.
     void Import(const std::string& path);
@@ -94,6 +119,12 @@ public:
     // place. Shared with connection threads; TOptions locks itself.
     TVESKAOptions& Settings() { return *FOptions; }
     const TVESKAOptions& Settings() const { return *FOptions; }
+    // The monitoring counters and one reading of everything a scrape shows
+    // (atomics only: no lock a connection thread takes). "<n> entries, <m>
+    // connections open", for a service manager's status line.
+    TServiceMetrics& Metrics() { return FMetrics; }
+    TMetricsSample MetricsSample() const;
+    std::string StatusLine() const;
     // The listener, for hosts and tests that drive it directly; connect,
     // execute and disconnect are wired to this form.
     TTCPServer& Listener() { return FSrv; }
@@ -121,6 +152,25 @@ private:
     void RefreshRequestCount();
 
     void LoadUsers();
+    // Entries of the published directory, for the counters.
+    void CountEntries();
+    // Publishes a directory built beside the live one; "Directory reloaded".
+    void PublishBuilt(TBuiltDirectory built, std::chrono::steady_clock::time_point began);
+    // Counts a failed reload or refresh; logs it unless the same cause was
+    // the last one told. Under FBuildLock.
+    void ReportReloadFailure(const std::string& cause);
+    void StartRefresher();
+    // What the settings ask of the listener's security (the certificate read
+    // now); raises when the certificate or key cannot be used.
+    struct TSecurityPlan {
+        std::shared_ptr<const TTlsContext> Tls;
+        TAllowList Allow;
+        bool Required = false;
+    };
+    TSecurityPlan PlanSecurity(const TVESKAOptions& options);
+    // Every binding the settings ask for: the plain ones, then LDAPS on the
+    // same addresses when a certificate is in use.
+    static std::vector<TBinding> ListenerBindings(const TVESKAOptions& options, bool tls);
     // A settings path: absolute, or relative to the program folder.
     std::string InProgramDir(const std::string& path) const;
     // Certificate and key (read afresh), LDAPS bindings beside the plain ones,
@@ -161,6 +211,16 @@ private:
     std::atomic<int32_t> FRequestCount{0};
     std::atomic<int32_t> FDomainCount{0};
     std::atomic<int32_t> FUserCount{0};
+    // For the metrics: the published entries and the mail users last read.
+    std::atomic<int32_t> FEntryCount{0};
+    std::atomic<int32_t> FMailUsers{0};
+    TServiceMetrics FMetrics;
+
+    // FBuildLock serialises every build of the directory (start, reload,
+    // refresh: the mail library is never called twice at once) and guards
+    // FLastReloadFailure.
+    std::mutex FBuildLock;
+    std::string FLastReloadFailure;
     // Set at each start before the listener runs; read by connection threads.
     std::atomic<bool> FTlsRequired{false};
 
@@ -169,6 +229,8 @@ private:
     std::string FProgramDir;
     bool FAlwaysStart = false;
 
-    // Destroyed first (declared last), which stops it.
+    // Destroyed second to last, which stops it.
     TTCPServer FSrv;
+    // Destroyed first: its thread uses everything above.
+    TDirectoryRefresher FRefresher;
 };

@@ -3,13 +3,17 @@
 #include "shell/ConsolePresenter.h"
 #include "shell/MainForm.h"
 #include "shell/ProgramArguments.h"
+#include "shell/MetricsServer.h"
 #include "shell/StartFailure.h"
 #include "shell/SystemdNotify.h"
+#include "shell/Watchdog.h"
 
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cerrno>
@@ -28,7 +32,9 @@ constexpr const char* kUsage =
     "  Runs the LDAP service of the program folder DIR (default: the folder of\n"
     "  this executable): settings DIR/VESKA.INI, event log DIR/VESKA.LOG,\n"
     "  mail-server library DIR/API.so. Events go to stdout, messages to stderr.\n"
-    "  SIGHUP restarts the service; SIGTERM and SIGINT stop it and end veskad.\n"
+    "  SIGHUP reloads in place: settings read again, the directory rebuilt and\n"
+    "  published whole; connections stay. SIGTERM and SIGINT stop the service\n"
+    "  and end veskad.\n"
     "  Exit codes: 0 stopped by a signal, 1 the service could not start or the\n"
     "  settings could not be read, 2 bad arguments or DIR is not a folder.\n"
     "  VESKAD_MESSAGE_TIMEOUT_MS, when set, replaces the 30000 ms a started\n"
@@ -51,6 +57,24 @@ void Shutdown(TMainForm& form, TConsolePresenter& console)
         form.FormDestroy();
     } catch (const std::exception& e) {
         ReportError(console, e);
+    }
+}
+
+// Serves the metrics where the settings say (MetricsPort 0: nowhere); a
+// failure is reported and the LDAP service goes on without them.
+void ApplyMetricsSettings(TMetricsServer& metrics, const TMainForm& form, TConsolePresenter& console)
+{
+    const int port = form.Settings().MetricsPort();
+    const std::string address = form.Settings().MetricsAddress();
+    if (port <= 0) {
+        metrics.Stop();
+        return;
+    }
+    if (metrics.Running() && metrics.Port() == port && metrics.Address() == address) return;
+    try {
+        metrics.Start(address, port);
+    } catch (const EMetricsError& e) {
+        console.ErrorRaised({e.what(), e.Cause()});
     }
 }
 
@@ -105,28 +129,42 @@ int main(int argc, char** argv)
         Shutdown(form, console);
         return 1;
     }
+    TMetricsServer metrics([&form] { return MetricsText(form.MetricsSample()); });
+    ApplyMetricsSettings(metrics, form, console);
+
     // A service manager that waits for readiness (systemd's Type=notify) gets it
     // once the listener is bound.
     NotifyServiceManager("READY=1");
+    // Under a watchdog: pings while every event loop turns, looking three
+    // times per period, and the status line.
+    TWatchdog watchdog([&form] { return form.Listener().LoopTurns(); }, [&form] { form.Listener().WakeLoops(); },
+                       [&form] { return form.StatusLine(); },
+                       [](const std::string& state) { NotifyServiceManager(state); });
+    if (const auto timeout = WatchdogTimeoutFromEnvironment(); timeout.count() > 0)
+        watchdog.Start(std::max(std::chrono::milliseconds(1),
+                                std::chrono::duration_cast<std::chrono::milliseconds>(timeout) / 3),
+                       true);
 
     for (;;) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0) continue;
         if (signal == SIGHUP) {
-            // Also brings back a service that an earlier failed restart left stopped.
+            // In place; also brings back a service an earlier failure left stopped.
             NotifyServiceManager("RELOADING=1");
             try {
-                form.StopService();
-                form.StartService();
+                form.ReloadService();
             } catch (const std::exception& e) {
                 ReportError(console, e);
             }
+            ApplyMetricsSettings(metrics, form, console);
             NotifyServiceManager("READY=1");
             continue;
         }
         break;  // SIGTERM, SIGINT
     }
     NotifyServiceManager("STOPPING=1");
+    watchdog.Stop();
+    metrics.Stop();
     Shutdown(form, console);
     return 0;
 }

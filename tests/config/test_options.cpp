@@ -34,6 +34,7 @@ const std::vector<std::pair<std::string, std::string>> kDefaults = {
     {"StartMin", "No"},    {"MaxResults", "50"},
     {"TlsCertificate", ""}, {"TlsKey", ""},      {"TlsPort", "636"},    {"TlsRequired", "No"},
     {"AllowFrom", ""},     {"StandardSearch", "No"},
+    {"RefreshMinutes", "0"}, {"MetricsPort", "0"}, {"MetricsAddress", "127.0.0.1"},
 };
 
 std::string DefaultsFileText()
@@ -139,7 +140,8 @@ TEST(Settings, DefinitionOrderKindsAndDefaults)
     TVESKAOptions options;
     const uint8_t kinds[] = {okInteger, okInteger, okString,  okBoolean, okBoolean, okBoolean, okBoolean,
                              okBoolean, okBoolean, okBoolean, okBoolean, okString,  okBoolean, okInteger,
-                             okString,  okString,  okInteger, okBoolean, okString,  okBoolean};
+                             okString,  okString,  okInteger, okBoolean, okString,  okBoolean,
+                             okInteger, okInteger, okString};
     ASSERT_EQ(options.Count(), static_cast<int>(std::size(kinds)));
     ASSERT_EQ(kDefaults.size(), std::size(kinds));
     for (int i = 0; i < options.Count(); ++i) {

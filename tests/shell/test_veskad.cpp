@@ -16,10 +16,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <regex>
+#include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace servicetest;
@@ -85,6 +91,19 @@ public:
         for (;;) {
             for (const std::string& line : OutLines())
                 if (line.rfind(prefix, 0) == 0) return true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !Pump(static_cast<int>(left.count()))) return false;
+        }
+    }
+    // Reads both streams until stdout holds count lines starting with prefix,
+    // the streams end or timeoutMs passed.
+    bool WaitForLines(const std::string& prefix, std::size_t count, int timeoutMs = 60000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            std::size_t seen = 0;
+            for (const std::string& line : OutLines()) seen += line.rfind(prefix, 0) == 0 ? 1 : 0;
+            if (seen >= count) return true;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || !Pump(static_cast<int>(left.count()))) return false;
         }
@@ -330,6 +349,7 @@ TEST_F(Veskad, StartsWhateverStartOptSaysServesAndStopsOnTerm)
     EXPECT_TRUE(daemon.ErrLines().empty());
 }
 
+// A reload in place: the directory is rebuilt, the service is not stopped.
 TEST_F(Veskad, HangupRebuildsTheDirectory)
 {
     Dir.InstallFakeApi("domain\tfirst\n");
@@ -339,13 +359,13 @@ TEST_F(Veskad, HangupRebuildsTheDirectory)
     Dir.InstallFakeApi("domain\tsecond\n");
     daemon.Signal(SIGHUP);
     ASSERT_TRUE(daemon.WaitForLine("Loading domain second "));
-    ASSERT_TRUE(daemon.WaitForLine("Service started "));
+    ASSERT_TRUE(daemon.WaitForLine("Directory reloaded: "));
     daemon.Signal(SIGTERM);
     EXPECT_EQ(daemon.Wait(), 0);
     std::vector<std::string> messages;
     for (const std::string& line : daemon.OutLines()) messages.push_back(Message(line));
-    EXPECT_EQ(messages, (std::vector<std::string>{"Loading domain first", "Service started", "Service stopped",
-                                                  "Loading domain second", "Service started", "Service stopped"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Loading domain first", "Service started", "Loading domain second",
+                                                  "Directory reloaded: 0 entries", "Service stopped"}));
 }
 
 // Under a service manager that waits for readiness: ready once listening,
@@ -428,3 +448,294 @@ TEST(ConsolePresenter, OneLinePerEventOnItsStream)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- operations
+// The service kept alive for operators: reload in place under load, a failed
+// reload, the automatic refresh, a rewritten LDIF file, the metrics and the
+// watchdog, each as one row run against a veskad process.
+
+namespace {
+
+// A port nobody listens on (released just before use).
+int FreeLoopbackPort() { return TBusyPort().Port(); }
+
+std::string OpsSubstrings(const std::string& type, const std::string& part)
+{
+    return wire::Tlv(0xA4, wire::Tlv(0x04, type) + wire::Tlv(0x30, wire::Tlv(0x80, part)));
+}
+
+std::string OpsSearch(char messageID, const std::string& filter)
+{
+    using wire::Tlv;
+    const std::string operation = Tlv(0x04, "") + Tlv(0x0A, std::string(1, '\2')) + Tlv(0x0A, std::string(1, '\0')) +
+                                  Tlv(0x02, std::string(1, '\0')) + Tlv(0x02, std::string(1, '\0')) +
+                                  Tlv(0x01, std::string(1, '\0')) + filter + Tlv(0x30, "");
+    return Tlv(0x30, Tlv(0x02, std::string(1, messageID)) + Tlv(0x63, operation));
+}
+
+// What one search brought back: the entry names, and whether a success
+// SearchResultDone ended it (false: the connection closed or went silent).
+struct TOpsAnswer {
+    std::vector<std::string> Names;
+    bool Done = false;
+};
+
+TOpsAnswer OpsAsk(wire::TWireClient& client, const std::string& filter)
+{
+    client.Send(OpsSearch(1, filter));
+    TOpsAnswer answer;
+    for (;;) {
+        std::string head = client.ReadExactly(2);
+        if (head.size() < 2) return answer;
+        std::size_t length = static_cast<unsigned char>(head[1]);
+        if (length & 0x80) {
+            const std::string octets = client.ReadExactly(length & 0x7F);
+            length = 0;
+            for (char c : octets) length = (length << 8) | static_cast<unsigned char>(c);
+            head += octets;
+        }
+        const std::string content = client.ReadExactly(length);
+        if (content.size() < length) return answer;
+        TASNList decoded;
+        decoded.Decode(head + content);
+        const TASNNode& operation = decoded.Items(0).Children.Items(1);
+        if (operation.Tag == 0x64) answer.Names.push_back(operation.Children.Items(0).Value);
+        if (operation.Tag == 0x65) {
+            answer.Done = operation.Children.Items(0).Value == std::string(1, '\0');
+            return answer;
+        }
+    }
+}
+
+const std::string kEveryone = wire::Tlv(0xA0, "");
+
+// The body of GET path at 127.0.0.1:port ("" when no 200 came).
+std::string HttpGet(int port, const std::string& path)
+{
+    wire::TWireClient client(port);
+    client.Send("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    std::string received;
+    client.PeerClosed(5000, &received);
+    if (received.rfind("HTTP/1.1 200", 0) != 0 && received.rfind("HTTP/1.0 200", 0) != 0) return {};
+    const std::size_t body = received.find("\r\n\r\n");
+    return body == std::string::npos ? std::string() : received.substr(body + 4);
+}
+
+// promtool's verdict on a metrics text: its exit code and what it said.
+std::pair<int, std::string> PromtoolCheck(const TProgramDir& dir, const std::string& text)
+{
+    dir.Write("metrics.txt", text);
+    const std::string command = "promtool check metrics < " + dir.File("metrics.txt") + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return {-1, "popen failed"};
+    std::string said;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) said += buffer;
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
+bool HavePromtool() { return std::system("command -v promtool >/dev/null 2>&1") == 0; }
+
+// The value of an unlabelled sample in a metrics text, or -1.
+double MetricValue(const std::string& text, const std::string& name)
+{
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind(name + " ", 0) == 0) return std::stod(line.substr(name.size() + 1));
+    return -1;
+}
+
+// Environment for the daemon of one row, set while the row runs.
+class TScopedEnv {
+public:
+    TScopedEnv(const std::string& name, const std::string& value) : FName(name) { ::setenv(name.c_str(), value.c_str(), 1); }
+    ~TScopedEnv() { ::unsetenv(FName.c_str()); }
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+private:
+    std::string FName;
+};
+
+// Writes a file whole under another name, then renames it into place, the
+// way careful writers replace a file.
+void ReplaceFile(const TProgramDir& dir, const std::string& name, const std::string& text)
+{
+    dir.Write(name + ".new", text);
+    fs::rename(dir.File(name + ".new"), dir.File(name));
+}
+
+// What a row's run gets: the started daemon, its folder, its ports, and the
+// stand-in service manager socket when the row asked for one.
+struct TOpsCaseContext {
+    TDaemon& Daemon;
+    const TProgramDir& Dir;
+    int LdapPort;
+    int MetricsPort;
+    TManagerSocket* Manager;
+};
+
+struct TOpsCase {
+    const char* Label;
+    std::string FakeApi;
+    std::vector<std::string> Ini;  // besides the port, binding and metrics port
+    std::string Ldif;              // ext.ldif, when not empty (ExtFile names it)
+    std::vector<std::pair<std::string, std::string>> Env;
+    bool ManagerSocket;
+    std::function<void(TOpsCaseContext&)> Run;
+};
+
+class Operations : public ::testing::TestWithParam<TOpsCase> {
+protected:
+    TProgramDir Dir;
+};
+
+const std::string kAnn = "domain\tex.org\nuser\t1\t0\t0\tAnn Lee\tann\n";
+const std::string kAnnAndBob = kAnn + "user\t1\t0\t0\tBob Ray\tbob\n";
+const std::string kCarolLdif = "dn: Carol\ncn: Carol\nmail: carol@ex.org\n\n";
+
+} // namespace
+
+TEST_P(Operations, Row)
+{
+    const TOpsCase& row = GetParam();
+    Dir.InstallFakeApi(row.FakeApi);
+    const int ldapPort = FreeLoopbackPort();
+    const int metricsPort = FreeLoopbackPort();
+    std::vector<std::string> ini{"DefaultPort=" + std::to_string(ldapPort), "BindSelected=Yes", "IntSelected=127.0.0.1",
+                                 "MetricsPort=" + std::to_string(metricsPort)};
+    if (!row.Ldif.empty()) {
+        Dir.Write("ext.ldif", row.Ldif);
+        ini.push_back("ExtFile=" + Dir.File("ext.ldif"));
+    }
+    ini.insert(ini.end(), row.Ini.begin(), row.Ini.end());
+    Dir.WriteIni(ini);
+    std::vector<std::unique_ptr<TScopedEnv>> env;
+    for (const auto& [name, value] : row.Env) env.push_back(std::make_unique<TScopedEnv>(name, value));
+    std::unique_ptr<TManagerSocket> manager;
+    if (row.ManagerSocket) manager = std::make_unique<TManagerSocket>(Dir.File("notify"));
+    TDaemon daemon({"--dir", Dir.Path()});
+    ASSERT_TRUE(daemon.WaitForLine("Service started ")) << daemon.OutText();
+    TOpsCaseContext context{daemon, Dir, ldapPort, metricsPort, manager.get()};
+    row.Run(context);
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.Wait(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Veskad, Operations,
+    ::testing::Values(
+        TOpsCase{"TwentyHangupsWhileEightClientsSearch", kAnnAndBob, {}, kCarolLdif, {}, false,
+                   [](TOpsCaseContext& run) {
+                       TDaemon& daemon = run.Daemon;
+                       const int ldapPort = run.LdapPort;
+                       constexpr int kClients = 8;
+                       std::atomic<bool> stop{false};
+                       std::atomic<int> searches{0};
+                       std::atomic<int> failed{0};
+                       std::atomic<int> closed{0};
+                       std::vector<std::thread> clients;
+                       for (int c = 0; c < kClients; ++c)
+                           clients.emplace_back([&] {
+                               wire::TWireClient client(ldapPort);
+                               while (!stop) {
+                                   const TOpsAnswer answer = OpsAsk(client, kEveryone);
+                                   ++searches;
+                                   if (!answer.Done || answer.Names.size() != 3) ++failed;
+                                   if (!answer.Done) {
+                                       ++closed;
+                                       return;
+                                   }
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                               }
+                               if (client.PeerClosed(0)) ++closed;
+                           });
+                       for (std::size_t hup = 1; hup <= 20; ++hup) {
+                           daemon.Signal(SIGHUP);
+                           EXPECT_TRUE(daemon.WaitForLines("Directory reloaded: 3 entries ", hup)) << "hangup " << hup;
+                       }
+                       stop = true;
+                       for (std::thread& t : clients) t.join();
+                       EXPECT_GT(searches.load(), kClients);
+                       EXPECT_EQ(failed.load(), 0);
+                       EXPECT_EQ(closed.load(), 0);
+                   }},
+        TOpsCase{"FailingReloadKeepsTheOldAnswers", kAnn, {}, kCarolLdif, {}, false,
+                   [](TOpsCaseContext& run) {
+                       TDaemon& daemon = run.Daemon;
+                       const TProgramDir& dir = run.Dir;
+                       wire::TWireClient client(run.LdapPort);
+                       EXPECT_EQ(OpsAsk(client, kEveryone).Names, (std::vector<std::string>{"Ann Lee", "Carol"}));
+                       fs::remove(dir.File("ext.ldif"));
+                       dir.Write("fakeapi.txt", kAnnAndBob);
+                       daemon.Signal(SIGHUP);
+                       ASSERT_TRUE(daemon.WaitForLine("Directory reload failed: "));
+                       const TOpsAnswer after = OpsAsk(client, kEveryone);
+                       EXPECT_TRUE(after.Done);
+                       EXPECT_EQ(after.Names, (std::vector<std::string>{"Ann Lee", "Carol"}));
+                       std::vector<std::string> failures;
+                       for (const std::string& line : daemon.OutLines())
+                           if (line.rfind("Directory reload failed: ", 0) == 0) failures.push_back(Message(line));
+                       EXPECT_EQ(failures, (std::vector<std::string>{"Directory reload failed: No such file or directory: " +
+                                                                     dir.File("ext.ldif")}));
+                   }},
+        TOpsCase{"NewMailboxAppearsAfterARefresh", kAnn, {"RefreshMinutes=1"}, "", {{"VESKA_TEST_REFRESH_MS", "200"}},
+                   false,
+                   [](TOpsCaseContext& run) {
+                       TDaemon& daemon = run.Daemon;
+                       const TProgramDir& dir = run.Dir;
+                       wire::TWireClient client(run.LdapPort);
+                       EXPECT_EQ(OpsAsk(client, kEveryone).Names, (std::vector<std::string>{"Ann Lee"}));
+                       dir.Write("fakeapi.txt", kAnnAndBob);
+                       ASSERT_TRUE(daemon.WaitForLine("Directory reloaded: 2 entries "));
+                       EXPECT_EQ(OpsAsk(client, OpsSubstrings("mail", "bob")).Names, (std::vector<std::string>{"Bob Ray"}));
+                   }},
+        TOpsCase{"LdifRewriteIsPickedUp", kAnn, {}, kCarolLdif, {}, false,
+                   [](TOpsCaseContext& run) {
+                       TDaemon& daemon = run.Daemon;
+                       const TProgramDir& dir = run.Dir;
+                       wire::TWireClient client(run.LdapPort);
+                       ReplaceFile(dir, "ext.ldif", kCarolLdif + "dn: Dave\ncn: Dave\nmail: dave@ex.org\n\n");
+                       ASSERT_TRUE(daemon.WaitForLine("Directory reloaded: 3 entries "));
+                       EXPECT_EQ(OpsAsk(client, OpsSubstrings("mail", "dave")).Names, (std::vector<std::string>{"Dave"}));
+                       // Rewritten in place this time: truncated, written, closed.
+                       dir.Write("ext.ldif", "dn: Erin\ncn: Erin\nmail: erin@ex.org\n\n");
+                       ASSERT_TRUE(daemon.WaitForLine("Directory reloaded: 2 entries "));
+                       EXPECT_EQ(OpsAsk(client, kEveryone).Names, (std::vector<std::string>{"Ann Lee", "Erin"}));
+                   }},
+        TOpsCase{"MetricsAreScrapedAndPassPromtool", kAnnAndBob, {}, "", {}, false,
+                   [](TOpsCaseContext& run) {
+                       const int metricsPort = run.MetricsPort;
+                       {
+                           wire::TWireClient client(run.LdapPort);
+                           EXPECT_EQ(OpsAsk(client, OpsSubstrings("mail", "ann")).Names,
+                                     (std::vector<std::string>{"Ann Lee"}));
+                       }
+                       const std::string text = HttpGet(metricsPort, "/metrics");
+                       ASSERT_FALSE(text.empty());
+                       EXPECT_EQ(MetricValue(text, "veska_searches_total"), 1);
+                       EXPECT_EQ(MetricValue(text, "veska_entries_sent_total"), 1);
+                       EXPECT_EQ(MetricValue(text, "veska_search_duration_seconds_count"), 1);
+                       EXPECT_EQ(MetricValue(text, "veska_directory_entries"), 2);
+                       EXPECT_EQ(MetricValue(text, "veska_directory_domains"), 1);
+                       EXPECT_EQ(MetricValue(text, "veska_directory_users"), 2);
+                       EXPECT_EQ(MetricValue(text, "veska_connections_accepted_total"), 1);
+                       EXPECT_GT(MetricValue(text, "veska_process_resident_memory_bytes"), 0);
+                       EXPECT_GT(MetricValue(text, "veska_process_open_fds"), 0);
+                       EXPECT_EQ(HttpGet(metricsPort, "/other"), "");
+                       if (!HavePromtool()) GTEST_SKIP() << "promtool (package prometheus) is not installed";
+                       const auto [code, said] = PromtoolCheck(run.Dir, text);
+                       EXPECT_EQ(code, 0) << said;
+                   }},
+        TOpsCase{"WatchdogPingsAndTellsTheStatusOnAStandInSocket", kAnnAndBob, {}, "", {{"WATCHDOG_USEC", "300000"}},
+                   true,
+                   [](TOpsCaseContext& run) {
+                       EXPECT_EQ(run.Manager->Receive(), "READY=1");
+                       std::vector<std::string> seen;
+                       for (int i = 0; i < 4; ++i) seen.push_back(run.Manager->Receive().value_or("<none>"));
+                       EXPECT_NE(std::find(seen.begin(), seen.end(), "STATUS=2 entries, 0 connections open"), seen.end());
+                       EXPECT_GE(std::count(seen.begin(), seen.end(), "WATCHDOG=1"), 2);
+                   }}),
+    [](const auto& info) { return std::string(info.param.Label); });
