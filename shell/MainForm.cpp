@@ -479,6 +479,7 @@ TMetricsSample TMainForm::MetricsSample() const
     sample.Totals.Errors[static_cast<std::size_t>(TErrorKind::LogFile)] += FEventLog.FileFailures();
     sample.ConnectionsOpen = FSrv.ConnectionCount();
     sample.RefusedOverCap = FSrv.RefusedCount();
+    sample.RefusedNotAllowed = FSrv.DeniedCount();
     sample.Entries = FEntryCount.load();
     sample.Domains = FDomainCount.load();
     sample.Users = FMailUsers.load();

@@ -75,6 +75,7 @@ std::string MetricsText(const TMetricsSample& s)
     w.One("veska_connections_accepted_total", "counter", "LDAP connections accepted.", t.Accepted);
     w.Head("veska_connections_refused_total", "counter", "LDAP connections closed at once, by reason.");
     w.Sample("veska_connections_refused_total", std::to_string(s.RefusedOverCap), "reason=\"max_connections\"");
+    w.Sample("veska_connections_refused_total", std::to_string(s.RefusedNotAllowed), "reason=\"not_allowed\"");
 
     w.Head("veska_errors_total", "counter", "Error events, by kind (also those the rate limit kept out of the log).");
     for (std::size_t k = 0; k < t.Errors.size(); ++k)

@@ -11,6 +11,7 @@ struct TMetricsSample {
     TMetricTotals Totals;
     std::int64_t ConnectionsOpen = 0;
     std::uint64_t RefusedOverCap = 0;
+    std::uint64_t RefusedNotAllowed = 0;  // AllowFrom
     std::int64_t Entries = 0;
     std::int64_t Domains = 0;
     std::int64_t Users = 0;

@@ -62,6 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         TMetricLine{"Accepted", [](TMetricsSample& s) { s.Totals.Accepted = 30; }, "veska_connections_accepted_total 30"},
         TMetricLine{"RefusedOverCap", [](TMetricsSample& s) { s.RefusedOverCap = 4; },
                     "veska_connections_refused_total{reason=\"max_connections\"} 4"},
+        TMetricLine{"RefusedNotAllowed", [](TMetricsSample& s) { s.RefusedNotAllowed = 3; },
+                    "veska_connections_refused_total{reason=\"not_allowed\"} 3"},
         TMetricLine{"ErrorsByKind",
                     [](TMetricsSample& s) { s.Totals.Errors[static_cast<std::size_t>(TErrorKind::LogFile)] = 2; },
                     "veska_errors_total{kind=\"log_file\"} 2"},
