@@ -181,7 +181,7 @@ TEditOptions::TEditOptions(QWidget* parent) : QDialog(parent), FComponents(this)
     for (QObject* c : std::initializer_list<QObject*>{
              Panel1,       PageControl1, TabSheet1,   GroupBox1,   Label1,      Label2,      StartOpt,
              StartMin,     DefaultPort,  GroupBox2,   Label3,      SpeedButton1, ExtFile,    GroupBox5,
-             Label6,       MaxResults,   TabSheet2,   GroupBox4,   Label4,      SelectBtn,   DeselectBtn,
+             Label6,       MaxResults,   StandardSearch, TabSheet2,   GroupBox4,   Label4,      SelectBtn,   DeselectBtn,
              Label5,       BindAll,      BindSelected, IntAvailable, IntSelected, TabSheet3, GroupBox3,
              LogNone,      LogSelected,  LogService,  LogRequests, LogErrors,   LogSession,  TabSheet4,
              GroupBox6,    Label7,       Label8,      TlsCertificate, SpeedButton2, TlsKey,  SpeedButton3,
@@ -247,9 +247,14 @@ void TEditOptions::BuildServicePage()
     ExtFile = Make<QLineEdit>(GroupBox2, "ExtFile");
     ExtFile->setGeometry(72, 20, 249, 21);
 
-    GroupBox5 = MakeGroup(TabSheet1, layout, "GroupBox5", "Limits", 55);
+    // Two rows, spaced as the start options: the check box's caption is too
+    // long to stand beside the field.
+    GroupBox5 = MakeGroup(TabSheet1, layout, "GroupBox5", "Limits", 75);
     Label6 = MakeLabel(GroupBox5, "Label6", "Max results:", 8, 24);
     MaxResults = MakeNumberField(GroupBox5, "MaxResults", QRect(72, 20, 49, 21));
+    StandardSearch = MakeChoice<QCheckBox>(GroupBox5, "StandardSearch",
+                                           "Answer standard LDAP searches (Outlook, KDE, Apple)", QRect(8, 48, 265, 17));
+    StandardSearch->setToolTip(QStringLiteral("Off: only substring lookups find entries"));
     layout->addStretch();
 }
 
@@ -333,7 +338,7 @@ void TEditOptions::BuildSecurityPage()
 
 void TEditOptions::SetTabOrder()
 {
-    const QList<QWidget*> order = {PageControl1,   StartOpt,    DefaultPort, StartMin,    ExtFile,    MaxResults,
+    const QList<QWidget*> order = {PageControl1,   StartOpt,    DefaultPort, StartMin,    ExtFile,    MaxResults,  StandardSearch,
                                    BindAll,        BindSelected, IntAvailable, IntSelected, LogNone,   LogSelected,
                                    LogService,     LogRequests, LogErrors,   LogSession,  TlsCertificate, TlsKey,
                                    TlsPort,        TlsRequired, AllowFrom,   Button3,     Button4};

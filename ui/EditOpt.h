@@ -84,6 +84,7 @@ public:
     QGroupBox* GroupBox5;
     QLabel* Label6;
     TNumberEdit* MaxResults;
+    QCheckBox* StandardSearch;
     QWidget* TabSheet2;
     QGroupBox* GroupBox4;
     QLabel* Label4;

@@ -5,8 +5,10 @@
 #include "ui/EditOpt.h"
 #include "ui/NumberEdit.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -130,6 +133,8 @@ private slots:
         row("ExtFile", "GroupBox2", "", QRect(72, 20, 249, 21));
         row("Label6", "GroupBox5", "Max results:", QRect(8, 24, 0, 0));
         row("MaxResults", "GroupBox5", "", QRect(72, 20, 49, 21));
+        row("StandardSearch", "GroupBox5", "Answer standard LDAP searches (Outlook, KDE, Apple)",
+            QRect(8, 48, 265, 17));
         row("Label4", "GroupBox4", "Available:", QRect(27, 72, 0, 0));
         row("SelectBtn", "GroupBox4", ">", QRect(165, 122, 23, 22));
         row("DeselectBtn", "GroupBox4", "<", QRect(165, 154, 23, 22));
@@ -180,7 +185,7 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::newRow("GroupBox1") << "GroupBox1" << "TabSheet1" << "Start Options" << 0 << 83;
         QTest::newRow("GroupBox2") << "GroupBox2" << "TabSheet1" << "External Database" << 87 << 55;
-        QTest::newRow("GroupBox5") << "GroupBox5" << "TabSheet1" << "Limits" << 146 << 55;
+        QTest::newRow("GroupBox5") << "GroupBox5" << "TabSheet1" << "Limits" << 146 << 75;
         QTest::newRow("GroupBox4") << "GroupBox4" << "TabSheet2" << "Options" << 0 << 220;
         QTest::newRow("GroupBox3") << "GroupBox3" << "TabSheet3" << "Options" << 0 << 177;
     }
@@ -202,12 +207,27 @@ private slots:
         QCOMPARE(group->width(), group->parentWidget()->width());
     }
 
+    // The Limits group's second row: the whole caption shows, inside the group
+    // and the page, and it is what assistive technology reads.
+    void standardSearchBoxFitsAndIsNamedByItsCaption()
+    {
+        Show();
+        QCheckBox* box = FDialog->StandardSearch;
+        QVERIFY(box->width() >= box->sizeHint().width());
+        QVERIFY(FDialog->GroupBox5->contentsRect().contains(box->geometry()));
+        QVERIFY(FDialog->GroupBox5->geometry().bottom() < FDialog->TabSheet1->height());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(box);
+        QVERIFY(accessible != nullptr);
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Answer standard LDAP searches (Outlook, KDE, Apple)"));
+        QCOMPARE(box->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+    }
+
     void readBackHandlesTheKeysInTheDialogsOrder()
     {
         const std::vector<std::string> expected = {
-            "StartOpt",     "StartMin",    "DefaultPort", "ExtFile",    "MaxResults",  "BindAll",    "BindSelected",
-            "IntSelected", "LogNone",     "LogSelected", "LogService", "LogRequests", "LogErrors",  "LogSession",
-            "TlsCertificate", "TlsKey",   "TlsPort",     "TlsRequired", "AllowFrom"};
+            "StartOpt",     "StartMin",    "DefaultPort", "ExtFile",    "MaxResults",  "StandardSearch",
+            "BindAll",      "BindSelected", "IntSelected", "LogNone",   "LogSelected", "LogService",  "LogRequests",
+            "LogErrors",    "LogSession",  "TlsCertificate", "TlsKey",  "TlsPort",     "TlsRequired", "AllowFrom"};
         QCOMPARE(ExchangedKeys(FDialog->Components(), *FOptions), expected);
     }
 
@@ -215,8 +235,8 @@ private slots:
     {
         Show();
         const QStringList expected = {"StartOpt",    "DefaultPort", "StartMin",    "ExtFile",     "MaxResults",
-                                      "BindAll",     "BindSelected", "IntAvailable", "IntSelected", "LogNone",
-                                      "LogSelected", "LogService",  "LogRequests", "LogErrors",   "LogSession",
+                                      "StandardSearch", "BindAll",  "BindSelected", "IntAvailable", "IntSelected",
+                                      "LogNone",     "LogSelected", "LogService",  "LogRequests", "LogErrors",   "LogSession",
                                       "Button3",     "Button4"};
         QStringList order;
         QWidget* w = FDialog->StartOpt;
@@ -448,6 +468,55 @@ private slots:
         };
         for (const auto& [key, value] : expected) QVERIFY2(FOptions->GetValue(key) == value, key.c_str());
         QCOMPARE(FOptions->GetPreviousValue("StartOpt"), TValue(2));
+    }
+
+    // One row per case: the StandardSearch line of the settings file (null:
+    // no such line), whether the box is then ticked, how the user leaves it
+    // and what OK stores. Every other key keeps its text to the byte.
+    void standardSearchBoxFollowsItsKey_data()
+    {
+        QTest::addColumn<QString>("fileLine");
+        QTest::addColumn<bool>("tickedOnShow");
+        QTest::addColumn<bool>("tickedOnOk");
+        QTest::addColumn<QString>("storedAfterOk");
+        QTest::newRow("Yes stays ticked") << "StandardSearch=Yes" << true << true << "Yes";
+        QTest::newRow("Yes unticked") << "StandardSearch=Yes" << true << false << "No";
+        QTest::newRow("No ticked") << "StandardSearch=No" << false << true << "Yes";
+        QTest::newRow("No stays unticked") << "StandardSearch=No" << false << false << "No";
+        QTest::newRow("missing ticked") << QString() << false << true << "Yes";
+        QTest::newRow("missing stays unticked") << QString() << false << false << "No";
+    }
+    void standardSearchBoxFollowsItsKey()
+    {
+        QFETCH(QString, fileLine);
+        QFETCH(bool, tickedOnShow);
+        QFETCH(bool, tickedOnOk);
+        QFETCH(QString, storedAfterOk);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString ini = dir.filePath("VESKA.INI");
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[OPTIONS]\nExtFile=/srv/M\xfcller.ldif\nMaxResults=20\nBindAll=No\nBindSelected=Yes\n"
+                   "IntSelected=10.0.0.5\nTlsRequired=Yes\nAllowFrom=10.0.0.0/8, fd00::/8\n");
+        if (!fileLine.isNull()) file.write(fileLine.toLatin1() + "\n");
+        file.close();
+        FOptions->LoadFromFile(QFile::encodeName(ini).toStdString());
+        const int key = FOptions->IndexOfOption("StandardSearch");
+        std::vector<std::string> before;
+        for (int i = 0; i < FOptions->Count(); ++i) before.push_back(FOptions->GetAsText(i));
+
+        Show();
+        QCOMPARE(FDialog->StandardSearch->isChecked(), tickedOnShow);
+        if (tickedOnOk != tickedOnShow) QTest::mouseClick(FDialog->StandardSearch, Qt::LeftButton);
+        QCOMPARE(FDialog->StandardSearch->isChecked(), tickedOnOk);
+        QTest::mouseClick(FDialog->Button3, Qt::LeftButton);
+
+        QCOMPARE(FDialog->result(), int(QDialog::Accepted));
+        QVERIFY(FErrors.empty());
+        QCOMPARE(QString::fromStdString(FOptions->GetAsText(key)), storedAfterOk);
+        for (int i = 0; i < FOptions->Count(); ++i)
+            if (i != key) QVERIFY2(FOptions->GetAsText(i) == before[i], FOptions->Option(i).Name.c_str());
     }
 
     void conversionErrorIsShownAndTheDialogStillClosesWithOk()
