@@ -16,14 +16,14 @@ namespace {
 
 class TNullConnection : public ILdapConnection {
 public:
-    std::string ReadAll() override
-    {
-        // Endless identical requests: every call frames and answers one.
-        return FFeed;
-    }
     void Write(std::string_view data) override { Bytes += data.size(); }
     std::string PeerIP() const override { return "127.0.0.1"; }
-    std::string& Pending() override { return FPending; }
+    // Endless identical requests: every call frames and answers one.
+    std::string& Pending() override
+    {
+        if (FPending.empty()) FPending = FFeed;
+        return FPending;
+    }
     std::string FFeed;
     std::size_t Bytes = 0;
 

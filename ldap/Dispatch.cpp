@@ -2,34 +2,49 @@
 
 #include "ldap/StandardReplies.h"
 
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
 
+namespace {
+
+// What the decoding tree of one thread may keep between messages.
+constexpr std::size_t kKeptTreeOctets = 64 * 1024;
+
+} // namespace
+
 TLdapRequest ReadRequest(ILdapConnection& connection)
 {
     std::string& pending = connection.Pending();
-    // Pending never grows past one capped message plus one read: the cap is
-    // checked before every further read.
-    std::optional<std::size_t> size = FrameSize(pending);
-    while (!size) {
-        std::string data = connection.ReadAll();
-        if (data.empty()) {
-            // Peer closed: an unfinished message is dropped, and the empty message
-            // ends the connection through the missing element.
-            pending.clear();
-            break;
-        }
-        pending += data;
-        size = FrameSize(pending);
-    }
-
-    TASNList tree;
+    const std::optional<std::size_t> size = FrameSize(pending);
+    // Each thread decodes into one tree, over and over: a request like the
+    // ones before it costs no allocation for its elements. What the tree has
+    // taken is counted, and past the bound it starts afresh.
+    thread_local TASNList tree;
+    thread_local std::size_t kept = 0;
     if (size) {
-        tree.Decode(std::string_view(pending).substr(0, *size));
+        try {
+            kept += tree.Decode(std::string_view(pending).substr(0, *size));
+        } catch (...) {
+            // What a refused message left behind is not counted: let it go.
+            tree = TASNList();
+            kept = 0;
+            throw;
+        }
         pending.erase(0, *size);
+    } else {
+        // Peer closed: an unfinished message is dropped, and the empty message
+        // ends the connection through the missing element.
+        pending.clear();
+        tree.Decode({});
     }
-    return DecodeRequest(tree);
+    TLdapRequest request = DecodeRequest(tree);
+    if (kept > kKeptTreeOctets) {
+        tree = TASNList();
+        kept = 0;
+    }
+    return request;
 }
 
 void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search, TDispatchMode mode)

@@ -28,14 +28,14 @@ public:
 class ILdapConnection {
 public:
     virtual ~ILdapConnection() = default;
-    // Waits for data and receives once; "" when the peer has closed.
-    virtual std::string ReadAll() = 0;
     // Sends the whole string.
     virtual void Write(std::string_view data) = 0;
     virtual std::string PeerIP() const = 0;
     // Ends the connection once what was written has gone out.
     virtual void Disconnect() {}
-    // Bytes received but not yet handled (the framer's buffer).
+    // Bytes received but not yet handled (the framer's buffer). The transport
+    // fills it before a handler runs: a handler that finds no whole message
+    // there treats the peer as gone.
     virtual std::string& Pending() = 0;
     // Sends an answer as the client takes it. This default encodes it whole and
     // sends it with one Write; a connection with its own output queue pulls the
@@ -58,16 +58,17 @@ using TSearchBranch = std::function<void(ILdapConnection&, const TLdapRequest& r
 // operations stay unanswered.
 enum class TDispatchMode { Described, Standard };
 
-// Handles exactly one message: reads until one complete top-level element is
-// pending, decodes it once into a typed request, answers a bind, hands a
+// Handles exactly one message: takes the complete top-level element pending
+// (none: the peer has closed), decodes it once into a typed request, answers a bind, hands a
 // search to `search` (if set), and treats the rest as the mode says. Raises
 // (EListIndexError, EASNDepthError, EFramingError, socket errors) when the
 // connection must end.
 void SrvExecuteMessage(ILdapConnection& connection, const TSearchBranch& search,
                        TDispatchMode mode = TDispatchMode::Described);
 
-// Reads until one whole message is pending and decodes it. A peer that closed
-// gives an empty message (whose operation is missing).
+// Takes the whole message pending and decodes it. Without one (the peer
+// closed) an unfinished message is dropped and the empty message (whose
+// operation is missing) is given.
 TLdapRequest ReadRequest(ILdapConnection& connection);
 
 // Writes the BindResponse (success) carrying the request's message ID octets.

@@ -15,18 +15,45 @@ TASNList::~TASNList() {
     for (auto& item : FItems) item.reset();
 }
 
-TASNList::TASNList(TASNList&&) noexcept = default;
-TASNList& TASNList::operator=(TASNList&&) noexcept = default;
+TASNList::TASNList(TASNList&& other) noexcept
+    : FItems(std::move(other.FItems)), FCount(std::exchange(other.FCount, 0)) {
+    other.FItems.clear();
+}
 
-TASNNode& TASNList::Add(int tag, std::string_view value) {
+TASNList& TASNList::operator=(TASNList&& other) noexcept {
+    if (this != &other) {
+        FItems = std::move(other.FItems);
+        FCount = std::exchange(other.FCount, 0);
+        other.FItems.clear();
+    }
+    return *this;
+}
+
+TASNNode& TASNList::Append(int tag, std::string_view value, std::size_t& taken) {
+    if (FCount < FItems.size()) {
+        TASNNode& node = *FItems[FCount++];
+        node.Tag = tag;
+        const std::size_t held = node.Value.capacity();
+        node.Value.assign(value);
+        if (node.Value.capacity() > held) taken += node.Value.capacity() - held;
+        node.Children.FCount = 0;
+        return node;
+    }
     auto node = std::make_unique<TASNNode>();
     node->Tag = tag;
     node->Value.assign(value);
+    taken += sizeof(TASNNode) + sizeof(node) + value.size();
     FItems.push_back(std::move(node));
+    ++FCount;
     return *FItems.back();
 }
 
-int TASNList::Count() const { return static_cast<int>(FItems.size()); }
+TASNNode& TASNList::Add(int tag, std::string_view value) {
+    std::size_t taken = 0;
+    return Append(tag, value, taken);
+}
+
+int TASNList::Count() const { return static_cast<int>(FCount); }
 
 TASNNode& TASNList::Items(int index) {
     if (index < 0 || index >= Count()) throw EListIndexError(index);
@@ -38,23 +65,25 @@ const TASNNode& TASNList::Items(int index) const {
     return *FItems[static_cast<std::size_t>(index)];
 }
 
-void TASNList::Decode(std::string_view data) {
-    TASNList fresh;
-    std::swap(FItems, fresh.FItems);
-    DecodeInto(nullptr, data);
+std::size_t TASNList::Decode(std::string_view data) {
+    FCount = 0;
+    std::size_t taken = 0;
+    DecodeLevel(*this, data, 1, taken);
+    return taken;
 }
 
 void TASNList::DecodeInto(TASNNode* parent, std::string_view data) {
     // A parent's own level is unknown here; count it as the first.
+    std::size_t taken = 0;
     if (parent == nullptr)
-        DecodeLevel(*this, data, 1);
+        DecodeLevel(*this, data, 1, taken);
     else
-        DecodeLevel(parent->Children, data, 2);
+        DecodeLevel(parent->Children, data, 2, taken);
 }
 
 // depth is the level of the elements created in `into` (top level = 1). The
 // bound keeps recursion, and so stack use, small whatever the input.
-void TASNList::DecodeLevel(TASNList& into, std::string_view data, int depth) {
+void TASNList::DecodeLevel(TASNList& into, std::string_view data, int depth, std::size_t& taken) {
     if (depth > kMaxASNDepth && !data.empty()) throw EASNDepthError();
     std::size_t pos = 0;
     const std::size_t size = data.size();
@@ -72,12 +101,13 @@ void TASNList::DecodeLevel(TASNList& into, std::string_view data, int depth) {
         }
         std::size_t contentSize = length;
         if (contentSize > size - pos) contentSize = size - pos;
-        TASNNode& node = into.Add(tag);
         const std::string_view content = data.substr(pos, contentSize);
-        if ((tag & 0x20) != 0)
-            DecodeLevel(node.Children, content, depth + 1);
-        else
-            node.Value.assign(content);
+        if ((tag & 0x20) != 0) {
+            TASNNode& node = into.Append(tag, {}, taken);
+            DecodeLevel(node.Children, content, depth + 1, taken);
+        } else {
+            into.Append(tag, content, taken);
+        }
         pos += contentSize;
     }
 }

@@ -49,15 +49,24 @@ public:
     const TASNNode& Items(int index) const;
 
     // Empties the list, then parses data into it. Never fails on malformed bytes;
-    // raises EASNDepthError past kMaxASNDepth levels of nesting.
-    void Decode(std::string_view data);
+    // raises EASNDepthError past kMaxASNDepth levels of nesting. The elements
+    // of earlier decodes are reused (with their buffers), so a list decoded
+    // over and over allocates only for shapes it has not held before. Returns
+    // the octets newly taken for that (elements made, values grown), for a
+    // caller that keeps one list and must bound what it holds.
+    std::size_t Decode(std::string_view data);
     // Parses data into parent's children (or into this list when parent is null).
     void DecodeInto(TASNNode* parent, std::string_view data);
     std::string Encode() const;
 
 private:
-    void DecodeLevel(TASNList& into, std::string_view data, int depth);
+    // The next element: a spare one emptied for reuse, else a new one
+    // (counted in taken).
+    TASNNode& Append(int tag, std::string_view value, std::size_t& taken);
+    void DecodeLevel(TASNList& into, std::string_view data, int depth, std::size_t& taken);
+    // The elements are [0, FCount); the rest are spares from earlier decodes.
     std::vector<std::unique_ptr<TASNNode>> FItems;
+    std::size_t FCount = 0;
 };
 
 class TASNNode {

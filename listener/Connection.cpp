@@ -1,65 +1,15 @@
 #include "listener/Connection.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
-TConnection::TConnection(int fd, std::string peerIP, TOutputBudget& budget, int stopFd)
-    : FSocket(fd), FPeerIP(std::move(peerIP)), FStopFd(stopFd), FOutput(budget), FLastProgress(TClock::now()) {}
+TConnection::TConnection(int fd, std::string peerIP, TOutputBudget& budget)
+    : FSocket(fd), FPeerIP(std::move(peerIP)), FOutput(budget), FLastProgress(TClock::now()) {}
 
 TConnection::~TConnection() { CloseSocket(); }
-
-std::string TConnection::ReadAll() {
-    std::string data(kReadChunk, '\0');
-    for (;;) {
-        if (FSocket < 0) return {};
-        pollfd wait[2] = {{FSocket, POLLIN, 0}, {FStopFd, POLLIN, 0}};
-        if (::poll(wait, FStopFd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) {
-            const int error = errno;
-            FConnected = false;
-            throw ESocketError(std::string("Socket error on read: ") + std::strerror(error));
-        }
-        if (FStopFd >= 0 && wait[1].revents != 0) {
-            FConnected = false;
-            return {};
-        }
-        if (FTls) {
-            std::size_t got = 0;
-            switch (FTls->Read(data.data(), data.size(), got)) {
-            case TTlsSession::TStatus::Done:
-                data.resize(got);
-                return data;
-            case TTlsSession::TStatus::WantRead:
-            case TTlsSession::TStatus::WantWrite:
-                continue;
-            case TTlsSession::TStatus::Closed:
-                FConnected = false;
-                return {};
-            case TTlsSession::TStatus::Failed:
-            case TTlsSession::TStatus::Reset:
-                FConnected = false;
-                throw ESocketError("Socket error on read: " + FTls->ErrorText());
-            }
-        }
-        const ssize_t received = ::recv(FSocket, data.data(), data.size(), MSG_DONTWAIT);
-        if (received > 0) {
-            data.resize(static_cast<std::size_t>(received));
-            return data;
-        }
-        if (received == 0) {
-            FConnected = false;
-            return {};
-        }
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-        const int error = errno;
-        FConnected = false;
-        throw ESocketError(std::string("Socket error on read: ") + std::strerror(error));
-    }
-}
 
 void TConnection::Write(std::string_view data) {
     if (!FConnected || FSocket < 0) throw ESocketError("Socket error on write: connection closed");

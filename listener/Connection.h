@@ -35,18 +35,12 @@ class TTlsContext;
 
 class TConnection final : public ILdapConnection {
 public:
-    // fd: a connected, non-blocking socket, owned from now on. stopFd, when
-    // not -1, becomes readable once the server deactivates.
-    TConnection(int fd, std::string peerIP, TOutputBudget& budget, int stopFd = -1);
+    // fd: a connected, non-blocking socket, owned from now on.
+    TConnection(int fd, std::string peerIP, TOutputBudget& budget);
     ~TConnection() override;
     TConnection(const TConnection&) = delete;
     TConnection& operator=(const TConnection&) = delete;
 
-    // Execute handlers find a whole message in Pending() and need no read.
-    // This one waits for data (holding the connection's loop meanwhile) and
-    // receives once; "" once the peer has closed or the server deactivates.
-    // Raises ESocketError on a socket error.
-    std::string ReadAll() override;
     // Queues the octets after everything written before and sends what the
     // socket takes now; the loop sends the rest. Raises ESocketError once the
     // connection has failed.
@@ -93,7 +87,6 @@ private:
     mutable std::mutex FSocketLock;
     int FSocket;
     const std::string FPeerIP;
-    const int FStopFd;
     // The rest is used by the owning loop thread only.
     std::string FPending;
     TOutputQueue FOutput;

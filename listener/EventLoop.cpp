@@ -391,7 +391,7 @@ void TEventLoop::AdoptNow(int fd, std::string peerIP, bool tls) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (const int size = FCore.Limits.SocketSendBufferBytes; size > 0)
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    auto owned = std::make_unique<TLink>(std::make_unique<TConnection>(fd, std::move(peerIP), FCore.Budget, FStopFd));
+    auto owned = std::make_unique<TLink>(std::make_unique<TConnection>(fd, std::move(peerIP), FCore.Budget));
     owned->Fd = fd;
     TLink& link = *owned;
     link.Index = FLinks.size();

@@ -13,18 +13,26 @@ class TMemoryConnection : public ILdapConnection {
 public:
     TMemoryConnection(std::string_view input, std::size_t chunk) : FInput(input), FChunk(chunk) {}
 
-    std::string ReadAll() override {
-        const std::string_view part = FInput.substr(0, FChunk);
-        FInput.remove_prefix(part.size());
-        return std::string(part);
-    }
     void Write(std::string_view data) override {
         // Every answer must be one well-formed element that frames exactly.
         const auto size = FrameSize(data, data.size());
         if (!size || *size != data.size()) __builtin_trap();
     }
     std::string PeerIP() const override { return "127.0.0.1"; }
+    // Reads a chunk at a time while no whole message is pending, as the
+    // listener does.
     std::string& Pending() override {
+        for (;;) {
+            try {
+                if (FrameSize(FPending)) break;
+            } catch (const EFramingError&) {
+                break;
+            }
+            if (FInput.empty()) break;
+            const std::string_view part = FInput.substr(0, FChunk);
+            FInput.remove_prefix(part.size());
+            FPending += part;
+        }
         if (FPending.size() > 2 * kMaxMessageSize + 256) __builtin_trap();  // the framer must keep it bounded
         return FPending;
     }

@@ -79,21 +79,29 @@ INSTANTIATE_TEST_SUITE_P(Framing, OversizeTable,
 
 // ----------------------------------------------------------------- dispatch
 
-// Reads come from a script of chunks; once it is used up the peer has closed.
+// Reads come from a script of chunks: as the listener does, a read takes
+// place only while no whole message is pending, and once the script is used
+// up the peer has closed.
 class TFakeConnection : public ILdapConnection {
 public:
     explicit TFakeConnection(std::vector<std::string> chunks) : FChunks(chunks.begin(), chunks.end()) {}
 
-    std::string ReadAll() override {
-        ++Reads;
-        if (FChunks.empty()) return {};
-        std::string chunk = std::move(FChunks.front());
-        FChunks.pop_front();
-        return chunk;
-    }
     void Write(std::string_view data) override { Written.emplace_back(data); }
     std::string PeerIP() const override { return "127.0.0.1"; }
-    std::string& Pending() override { return FPending; }
+    std::string& Pending() override {
+        for (;;) {
+            try {
+                if (FrameSize(FPending)) break;
+            } catch (const EFramingError&) {
+                break;  // the handler finds it too
+            }
+            ++Reads;
+            if (FChunks.empty()) break;
+            FPending += FChunks.front();
+            FChunks.pop_front();
+        }
+        return FPending;
+    }
 
     int Reads = 0;
     std::vector<std::string> Written;

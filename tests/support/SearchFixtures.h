@@ -10,10 +10,9 @@
 #include <string_view>
 #include <vector>
 
-// Records what a handler writes; a read finds the peer closed.
+// Records what a handler writes; nothing more arrives than what is pending.
 class TCaptureConnection : public ILdapConnection {
 public:
-    std::string ReadAll() override { return {}; }
     void Write(std::string_view data) override { Written.emplace_back(data); }
     std::string PeerIP() const override { return "127.0.0.1"; }
     std::string& Pending() override { return FPending; }
