@@ -221,7 +221,14 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
 std::unique_ptr<IAnswerSource> MakeSearchAnswer(const TLdapRequest& request, const TOptions& options,
                                                 TSearchScan scan)
 {
-    if (StandardSearchOn(options))
+    return MakeSearchAnswer(request, options,
+                            StandardSearchOn(options) ? TDispatchMode::Standard : TDispatchMode::Described, scan);
+}
+
+std::unique_ptr<IAnswerSource> MakeSearchAnswer(const TLdapRequest& request, const TOptions& options,
+                                                TDispatchMode mode, TSearchScan scan)
+{
+    if (mode == TDispatchMode::Standard)
         return std::make_unique<TStandardAnswerSource>(request, options, scan);
     return std::make_unique<TSearchAnswerSource>(request, options, scan);
 }

@@ -47,6 +47,9 @@ private:
 // the described one.
 std::unique_ptr<IAnswerSource> MakeSearchAnswer(const TLdapRequest& request, const TOptions& options,
                                                 TSearchScan scan = TSearchScan::Indexed);
+// The same with the mode already read from the settings.
+std::unique_ptr<IAnswerSource> MakeSearchAnswer(const TLdapRequest& request, const TOptions& options,
+                                                TDispatchMode mode, TSearchScan scan = TSearchScan::Indexed);
 
 // Runs the request's filter over the process-wide directory in store order
 // and hands the answer to the connection. Raises (index error, filter depth)

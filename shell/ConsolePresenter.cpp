@@ -5,10 +5,14 @@ namespace {
 // Line breaks inside a text would pass for extra events: they become blanks.
 void WriteLine(TConsoleWriter& stream, const std::string& text)
 {
+    if (text.find_first_of("\r\n") == std::string::npos) {
+        stream.Push(text);
+        return;
+    }
     std::string line = text;
     for (char& c : line)
         if (c == '\n' || c == '\r') c = ' ';
-    stream.Push(std::move(line));
+    stream.Push(line);
 }
 
 } // namespace

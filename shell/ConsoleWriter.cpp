@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <vector>
 
 std::string DroppedLinesText(std::uint64_t count)
 {
@@ -30,23 +29,30 @@ TConsoleWriter::~TConsoleWriter()
     FThread.join();
 }
 
-void TConsoleWriter::Push(std::string line)
+void TConsoleWriter::Push(std::string_view line)
 {
     bool wake = false;
     {
         std::lock_guard lock(FLock);
-        if (FQueue.size() >= FMaxQueued) {
+        if (FQueuedLines >= FMaxQueued) {
             ++FDroppedPending;
             ++FDroppedTotal;
             return;
         }
-        // Only a thread in its long sleep needs telling: a busy one looks at
-        // the queue again when its write is done, and one in its short sleep
-        // wakes by itself. At a line per request this spares a wake-up, and
-        // the requesting thread a system call, per line.
-        wake = FQueue.empty() && FDroppedPending == 0 && FSleep == TSleep::Long;
-        FQueue.push_back(TEntry{std::move(line), FDroppedPending});
-        FDroppedPending = 0;
+        if (FDroppedPending != 0) {
+            FQueue += DroppedLinesText(FDroppedPending);
+            FQueue += '\n';
+            FDroppedPending = 0;
+        }
+        FQueue.append(line).append(1, '\n');
+        ++FQueuedLines;
+        // A thread in its long sleep is told at once; one collecting after a
+        // write only once the queue is half full. At a line per request this
+        // spares a wake-up, and the requesting thread a system call, per line.
+        if (FSleep == TSleep::Long || (FSleep == TSleep::Short && FQueuedLines * 2 >= FMaxQueued)) {
+            FSleep = TSleep::Awake;
+            wake = true;
+        }
     }
     if (wake) FChanged.notify_all();
 }
@@ -83,34 +89,35 @@ void TConsoleWriter::Run()
 {
     std::unique_lock lock(FLock);
     const auto due = [this] { return FStop || !FQueue.empty() || FDroppedPending != 0; };
+    std::string batch;
+    bool wrote = false;
     for (;;) {
-        // After a write, lines that follow soon are collected for a short
-        // while without being announced; only then does the thread wait to be
-        // told.
-        if (!due()) {
+        // After a write, the lines that follow are collected for a short
+        // while (one write for many); a quiet stream is written at once.
+        if (wrote && !FStop) {
             FSleep = TSleep::Short;
-            FChanged.wait_for(lock, kCollect, due);
+            FChanged.wait_for(lock, kCollect, [this] { return FStop || FSleep != TSleep::Short; });
+        }
+        if (!due()) {
             FSleep = TSleep::Long;
             FChanged.wait(lock, due);
         }
         FSleep = TSleep::Awake;
         if (FQueue.empty() && FDroppedPending == 0) return;  // stopped, nothing left
-        std::deque<TEntry> batch;
+        batch.clear();
         batch.swap(FQueue);
-        const std::uint64_t droppedAtEnd = FDroppedPending;
-        FDroppedPending = 0;
+        FQueuedLines = 0;
+        if (FDroppedPending != 0) {
+            batch += DroppedLinesText(FDroppedPending);
+            batch += '\n';
+            FDroppedPending = 0;
+        }
         FBusy = true;
         lock.unlock();
         FChanged.notify_all();  // room again for Push
 
-        std::string data;
-        for (const TEntry& entry : batch) {
-            if (entry.DroppedBefore != 0) data += DroppedLinesText(entry.DroppedBefore) + "\n";
-            data += entry.Line;
-            data += '\n';
-        }
-        if (droppedAtEnd != 0) data += DroppedLinesText(droppedAtEnd) + "\n";
-        const bool stopping = !WriteAll(data) && FGiveUp;
+        const bool stopping = !WriteAll(batch) && FGiveUp;
+        wrote = true;
 
         lock.lock();
         FBusy = false;

@@ -9,9 +9,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 class TConsoleWriter {
@@ -30,18 +30,13 @@ public:
     TConsoleWriter& operator=(const TConsoleWriter&) = delete;
 
     // Queues the line (a line end is added). Never waits for the stream.
-    void Push(std::string line);
+    void Push(std::string_view line);
     // Lines dropped since the start.
     std::uint64_t Dropped() const { return FDroppedTotal.load(); }
     // Waits until everything queued was handed to the stream, at most timeout; true when it was.
     bool Drain(std::chrono::milliseconds timeout);
 
 private:
-    struct TEntry {
-        std::string Line;
-        std::uint64_t DroppedBefore = 0;  // lines dropped between the previous entry and this one
-    };
-
     void Run();
     // Hands data to the stream, waiting for it only in short polls so that
     // the end of the writer is noticed; false when the stream refuses it or
@@ -52,16 +47,21 @@ private:
     const std::size_t FMaxQueued;
     const std::chrono::milliseconds FExitGrace;
 
-    // How long the thread collects lines after a write before it waits to be told.
+    // How long the thread collects lines after a write before it writes
+    // again (unless the queue is half full by then).
     static constexpr std::chrono::milliseconds kCollect{10};
     enum class TSleep { Awake, Short, Long };
 
-    // FLock guards FQueue, FDroppedPending, FBusy, FStop, FSleep; FChanged
-    // signals the changes a waiter needs to know of.
+    // FLock guards FQueue, FQueuedLines, FDroppedPending, FBusy, FStop,
+    // FSleep; FChanged signals the changes a waiter needs to know of.
     std::mutex FLock;
     std::condition_variable FChanged;
-    std::deque<TEntry> FQueue;
-    std::uint64_t FDroppedPending = 0;  // dropped since the last queued entry
+    // The queued lines as they will be written (line ends and the counts of
+    // dropped lines in place): one buffer, taken whole by the thread, whose
+    // room is kept from batch to batch.
+    std::string FQueue;
+    std::size_t FQueuedLines = 0;
+    std::uint64_t FDroppedPending = 0;  // dropped since the last queued line
     bool FBusy = false;                 // the thread holds lines taken from the queue
     bool FStop = false;
     TSleep FSleep = TSleep::Awake;

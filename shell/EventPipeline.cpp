@@ -14,11 +14,9 @@ TEventPipeline::TEventPipeline(const TVESKAOptions& settings, const TObserverLis
 TLogFileNotice TEventPipeline::AddLocked(TEventKind kind, const std::string& message)
 {
     const std::string& time = WindowTimeNowLocked();
-    std::string line;
-    line.reserve(message.size() + 1 + time.size());
-    line.append(message).append(1, ' ').append(time);
-    FWindow.Add(line);
-    FObservers.Notify([&](IServiceObserver& o) { o.LogLineAdded(line); });
+    FLine.assign(message).append(1, ' ').append(time);
+    FWindow.Add(FLine);
+    FObservers.Notify([this](IServiceObserver& o) { o.LogLineAdded(FLine); });
     return FSettings.WriteLog(EventLevel(kind), message);
 }
 

@@ -60,6 +60,7 @@ private:
     // its window line and its file line, never interleaved with another.
     mutable std::mutex FLock;
     TWindowLog FWindow;
+    std::string FLine;  // the line being added, in room kept from event to event
     // The window time of the minute FTimeMinute: the text changes once a
     // minute, every event asks for it.
     std::chrono::system_clock::time_point FTimeMinute;

@@ -143,6 +143,7 @@ void TMainForm::StartService()
     else
         FSrv.ClearBindings();
     ConfigureSecurity();
+    FTimeSearches = FOptions->MetricsPort() > 0;
     // A bind error leaves the service stopped, with the directory rebuilt but
     // status, counter, start time and log file as they were.
     FSrv.SetActive(true);
@@ -328,6 +329,7 @@ TReloadResult TMainForm::ReloadService()
                 return {false, 0, StartFailureCause(e)};
             }
             FTlsRequired = security.Required;
+            FTimeSearches = fresh->MetricsPort() > 0;
             for (int i = 0; i < fresh->Count(); ++i) {
                 const TOption option = fresh->Option(i);
                 FOptions->SetValue(option.Name, option.Value);
@@ -436,24 +438,52 @@ void TMainForm::SrvExecute(TConnection& connection)
         TThreadCounters& counters = FMetrics.ThisThread();
         counters.Bump(counters.Requests);
         if (connection.TlsAvailable() && AnswerStartTls(connection)) return;
-        SrvExecuteMessage(connection, [this, &connection, &counters](ILdapConnection& client, const TLdapRequest& request) {
-            ++FRequestCount;
-            LogEvent(TEventKind::Request, "Search Request " + client.PeerIP());
-            if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure()) {
-                client.Write(ConfidentialityRequiredDone(request.MessageIDOctets()));
-            } else {
-                const auto began = std::chrono::steady_clock::now();
-                auto answer = MakeSearchAnswer(request, *FOptions);
-                counters.AddSearch(std::chrono::steady_clock::now() - began, answer->EntryCount());
-                client.WriteAnswer(std::move(answer));
-            }
-            RefreshRequestCount();
-        }, StandardSearchOn(*FOptions) ? TDispatchMode::Standard : TDispatchMode::Described);
+        const TDispatchMode mode = StandardSearchOn(*FOptions) ? TDispatchMode::Standard : TDispatchMode::Described;
+        // One pointer captured: the branch fits in std::function itself, so
+        // a request allocates nothing for it.
+        struct TSearchContext {
+            TMainForm* Form;
+            TConnection* Connection;
+            TDispatchMode Mode;
+        } context{this, &connection, mode};
+        SrvExecuteMessage(
+            connection,
+            [&context](ILdapConnection&, const TLdapRequest& request) {
+                context.Form->AnswerSearch(*context.Connection, request, context.Mode);
+            },
+            mode);
     } catch (const std::exception& e) {
         // Still ends the connection; the listener goes on with the others.
         ReportConnectionEnd(connection, e);
         throw;
     }
+}
+
+void TMainForm::AnswerSearch(TConnection& connection, const TLdapRequest& request, TDispatchMode mode)
+{
+    ++FRequestCount;
+    {
+        // The event's text is put together in room the thread keeps.
+        thread_local std::string text;
+        text.assign("Search Request ").append(connection.PeerIP());
+        LogEvent(TEventKind::Request, text);
+    }
+    if (FTlsRequired.load(std::memory_order_relaxed) && !connection.Secure()) {
+        connection.Write(ConfidentialityRequiredDone(request.MessageIDOctets()));
+    } else {
+        TThreadCounters& counters = FMetrics.ThisThread();
+        if (FTimeSearches.load(std::memory_order_relaxed)) {
+            const auto began = std::chrono::steady_clock::now();
+            auto answer = MakeSearchAnswer(request, *FOptions, mode);
+            counters.AddSearch(std::chrono::steady_clock::now() - began, answer->EntryCount());
+            connection.WriteAnswer(std::move(answer));
+        } else {
+            auto answer = MakeSearchAnswer(request, *FOptions, mode);
+            counters.AddSearch(answer->EntryCount());
+            connection.WriteAnswer(std::move(answer));
+        }
+    }
+    RefreshRequestCount();
 }
 
 void TMainForm::ReportConnectionEnd(const TConnection& connection, const std::exception& error)

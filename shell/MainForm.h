@@ -193,6 +193,7 @@ private:
     // One message of the connection; a search is counted, logged, answered and
     // followed by a statistics refresh.
     void SrvExecute(TConnection& connection);
+    void AnswerSearch(TConnection& connection, const TLdapRequest& request, TDispatchMode mode);
 
     template <typename Call>
     void Notify(Call&& call) const { FObservers.Notify(std::forward<Call>(call)); }
@@ -223,6 +224,10 @@ private:
     std::string FLastReloadFailure;
     // Set at each start before the listener runs; read by connection threads.
     std::atomic<bool> FTlsRequired{false};
+    // Whether searches are timed for the duration histogram: only with a
+    // MetricsPort, otherwise a search reads no clock. Set at each start and
+    // reload from the settings; read by connection threads.
+    std::atomic<bool> FTimeSearches{false};
 
     // Set on the user-interface thread before the service starts; read-only after.
     std::string FExecutablePath;

@@ -6,8 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What a view shows: a copy of the lines and the selected index (-1 when
@@ -26,13 +27,17 @@ public:
     static constexpr std::size_t kMaxLines = 100;
 
     // Drops the oldest line when the list is full, appends, selects the new line.
-    void Add(std::string line);
-    std::size_t Count() const { return FLines.size(); }
-    int ItemIndex() const { return static_cast<int>(FLines.size()) - 1; }
+    void Add(std::string_view line);
+    std::size_t Count() const { return FCount; }
+    int ItemIndex() const { return static_cast<int>(FCount) - 1; }
     TWindowLogSnapshot Snapshot() const;
 
 private:
-    std::deque<std::string> FLines;
+    // A ring, the oldest line at FFirst: once full, a new line is written
+    // over the oldest in its own room, so adding allocates nothing.
+    std::array<std::string, kMaxLines> FLines;
+    std::size_t FFirst = 0;
+    std::size_t FCount = 0;
     uint64_t FAdded = 0;
 };
 
