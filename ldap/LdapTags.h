@@ -66,19 +66,23 @@ enum class TMatchingRuleTag : std::uint8_t {
     DnAttributes = 0x84,
 };
 
-// requestName and requestValue of an ExtendedRequest.
+// requestName and requestValue of an ExtendedRequest, responseName of its
+// response.
 enum class TExtendedTag : std::uint8_t {
     RequestName = 0x80,
     RequestValue = 0x81,
+    ResponseName = 0x8A,
 };
 
 // resultCode values sent.
 enum class TResultCode : std::uint8_t {
     Success = 0,
+    OperationsError = 1,
     ProtocolError = 2,
     SizeLimitExceeded = 4,
     CompareFalse = 5,
     CompareTrue = 6,
+    ConfidentialityRequired = 13,
     NoSuchObject = 32,
     UnwillingToPerform = 53,
 };

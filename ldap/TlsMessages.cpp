@@ -6,11 +6,7 @@
 
 namespace {
 
-constexpr unsigned char kExtendedRequest = 0x77;
-constexpr unsigned char kExtendedResponse = 0x78;
-constexpr unsigned char kSearchResultDone = 0x65;
-constexpr unsigned char kRequestName = 0x80;
-constexpr unsigned char kResponseName = 0x8A;
+constexpr int kExtendedRequest = TagOf(TOperationTag::ExtendedRequest);
 
 // Skips one element header at pos; false when it does not fit.
 bool SkipHeader(std::string_view data, std::size_t& pos, std::size_t& length) {
@@ -29,17 +25,17 @@ bool SkipHeader(std::string_view data, std::size_t& pos, std::size_t& length) {
     return true;
 }
 
-std::string ResultMessage(const std::string& messageID, unsigned char operation, int resultCode,
+std::string ResultMessage(const std::string& messageID, TOperationTag operation, TResultCode resultCode,
                           std::string_view diagnostic, std::string_view responseName) {
     TASNList answer;
-    TASNNode& message = answer.Add(0x30);
-    message.Children.Add(0x02, messageID);
-    TASNNode& response = message.Children.Add(operation);
+    TASNNode& message = answer.Add(TagOf(TUniversalTag::Sequence));
+    message.Children.Add(TagOf(TUniversalTag::Integer), messageID);
+    TASNNode& response = message.Children.Add(TagOf(operation));
     const char code = static_cast<char>(resultCode);
-    response.Children.Add(0x0A, std::string_view(&code, 1));
-    response.Children.Add(0x04);
-    response.Children.Add(0x04, diagnostic);
-    if (!responseName.empty()) response.Children.Add(kResponseName, responseName);
+    response.Children.Add(TagOf(TUniversalTag::Enumerated), std::string_view(&code, 1));
+    response.Children.Add(TagOf(TUniversalTag::OctetString));
+    response.Children.Add(TagOf(TUniversalTag::OctetString), diagnostic);
+    if (!responseName.empty()) response.Children.Add(TagOf(TExtendedTag::ResponseName), responseName);
     return answer.Encode();
 }
 
@@ -56,7 +52,7 @@ std::optional<std::string> StartTlsMessageID(std::string_view message) {
         request.Decode(message);
         const TASNNode& operation = request.Items(0).Children.Items(1);
         const TASNNode& name = operation.Children.Items(0);
-        if (operation.Tag != kExtendedRequest || name.Tag != kRequestName || name.Value != kStartTlsOID)
+        if (operation.Tag != kExtendedRequest || name.Tag != TagOf(TExtendedTag::RequestName) || name.Value != kStartTlsOID)
             return std::nullopt;
         return request.Items(0).Children.Items(0).Value;
     } catch (const std::exception&) {
@@ -64,11 +60,11 @@ std::optional<std::string> StartTlsMessageID(std::string_view message) {
     }
 }
 
-std::string StartTlsResponse(const std::string& messageID, int resultCode, std::string_view diagnostic) {
-    return ResultMessage(messageID, kExtendedResponse, resultCode, diagnostic, kStartTlsOID);
+std::string StartTlsResponse(const std::string& messageID, TResultCode resultCode, std::string_view diagnostic) {
+    return ResultMessage(messageID, TOperationTag::ExtendedResponse, resultCode, diagnostic, kStartTlsOID);
 }
 
 std::string ConfidentialityRequiredDone(const std::string& messageID) {
-    return ResultMessage(messageID, kSearchResultDone, kResultConfidentialityRequired,
+    return ResultMessage(messageID, TOperationTag::SearchResultDone, TResultCode::ConfidentialityRequired,
                          "Encryption required: use LDAPS or StartTLS first", {});
 }

@@ -2,16 +2,13 @@
 // response, and the answer to a search that must wait for encryption.
 #pragma once
 
+#include "ldap/LdapTags.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 inline constexpr std::string_view kStartTlsOID = "1.3.6.1.4.1.1466.20037";
-
-// LDAP result codes used here.
-inline constexpr int kResultSuccess = 0;
-inline constexpr int kResultOperationsError = 1;
-inline constexpr int kResultConfidentialityRequired = 13;
 
 // The message ID octets when `message` (one whole message) is an
 // ExtendedRequest naming StartTLS; nullopt for anything else, malformed
@@ -20,7 +17,8 @@ inline constexpr int kResultConfidentialityRequired = 13;
 std::optional<std::string> StartTlsMessageID(std::string_view message);
 
 // ExtendedResponse carrying the StartTLS name, for the given message ID octets.
-std::string StartTlsResponse(const std::string& messageID, int resultCode, std::string_view diagnostic = {});
+std::string StartTlsResponse(const std::string& messageID, TResultCode resultCode,
+                             std::string_view diagnostic = {});
 
 // SearchResultDone with resultCode 13 (confidentialityRequired).
 std::string ConfidentialityRequiredDone(const std::string& messageID);

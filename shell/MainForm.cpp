@@ -421,11 +421,11 @@ bool TMainForm::AnswerStartTls(TConnection& connection)
     const bool granted = !connection.Secure() && !connection.StartTlsWanted() && pending.size() == *size;
     pending.erase(0, *size);
     if (!granted) {
-        connection.Write(StartTlsResponse(*messageID, kResultOperationsError,
+        connection.Write(StartTlsResponse(*messageID, TResultCode::OperationsError,
                                           connection.Secure() ? "TLS is already in use" : "StartTLS must be sent alone"));
         return true;
     }
-    connection.Write(StartTlsResponse(*messageID, kResultSuccess));
+    connection.Write(StartTlsResponse(*messageID, TResultCode::Success));
     connection.StartTls();
     return true;
 }
