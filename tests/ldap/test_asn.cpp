@@ -88,6 +88,49 @@ INSTANTIATE_TEST_SUITE_P(
                    "30{02=07}"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A list decoded before keeps its elements for reuse: what it gives must not
+// depend on what it held.
+TEST_P(DecodeTable, GivesTheSameTreeInAReusedList) {
+    const DecodeCase& c = GetParam();
+    TASNList list;
+    list.Decode(Hex("30 0E 02 01 07 63 09 04 03 41 42 43 30 02 04 00 04 05 68 65 6C 6C 6F 30 00"));
+    list.Decode(Hex(c.Bytes));
+    EXPECT_EQ(Describe(list), c.Tree) << c.Bytes;
+}
+
+struct TakenCase {
+    const char* Name;
+    const char* Before;  // decoded first into the same list
+    const char* Bytes;
+    bool Takes;          // whether decoding Bytes needs new elements or room
+};
+
+class TakenTable : public ::testing::TestWithParam<TakenCase> {};
+
+TEST_P(TakenTable, CountsOnlyNewRoom) {
+    const TakenCase& c = GetParam();
+    TASNList list;
+    list.Decode(Hex(c.Before));
+    EXPECT_EQ(list.Decode(Hex(c.Bytes)) > 0, c.Takes) << c.Bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Asn, TakenTable,
+    ::testing::Values(TakenCase{"FreshList", "", "02 01 05", true},
+                      TakenCase{"SameMessageAgain", "30 0C 02 01 01 60 07 02 01 03 04 00 80 00",
+                                "30 0C 02 01 01 60 07 02 01 03 04 00 80 00", false},
+                      TakenCase{"FewerElements", "30 0C 02 01 01 60 07 02 01 03 04 00 80 00", "30 03 02 01 01",
+                                false},
+                      TakenCase{"OneMoreTopElement", "30 03 02 01 01", "30 03 02 01 01 02 01 09", true},
+                      TakenCase{"DeeperThanBefore", "30 03 02 01 01", "30 05 30 03 02 01 01", true},
+                      // Past the room a short value has in place.
+                      TakenCase{"LongerValueThanBefore", "04 01 61",
+                                "04 14 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61", true},
+                      TakenCase{"ShorterValueThanBefore",
+                                "04 14 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61", "04 01 61",
+                                false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 TEST(Asn, DecodeReplacesEarlierElements) {
     TASNList list;
     list.Decode(Hex("02 01 01 02 01 02"));
