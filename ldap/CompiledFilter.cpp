@@ -23,45 +23,25 @@ bool ContainsOctets(std::string_view text, std::string_view part)
 }
 
 TCompiledFilter::TCompiledFilter(const TFilter& filter, const TUserList& list)
-    : FList(list), FColumns(list.Columns())
+    : FList(list), FColumns(list.Columns()), FNodes(filter, [this](const TFilter& f) { return MakeLeaf(f); })
 {
-    Compile(filter);
 }
 
-std::uint32_t TCompiledFilter::Compile(const TFilter& filter)
+std::optional<TCompiledFilter::TLeaf> TCompiledFilter::MakeLeaf(const TFilter& filter) const
 {
-    const auto at = static_cast<std::uint32_t>(FNodes.size());
-    FNodes.emplace_back();
-    TNode node;
-    switch (filter.Kind) {
-    case TFilterKind::And:
-    case TFilterKind::Or:
-        node.Kind = filter.Kind == TFilterKind::And ? TKind::And : TKind::Or;
-        for (const TFilter& child : filter.Children)
-            node.Children.push_back(Compile(child));
-        break;
-    case TFilterKind::Not:
-        node.Kind = TKind::Not;
-        node.Children.push_back(Compile(filter.Children.front()));
-        break;
-    case TFilterKind::Substrings:
-        node.Kind = TKind::Substrings;
-        node.Column = FList.FindFolded(UpperASCII(filter.Type));
-        for (const TSubstringPart& part : filter.Parts)
-            node.Parts.push_back(TPart{part.Kind, UpperASCII(part.Text)});
-        break;
-    default:
-        node.Kind = TKind::Never;
-        break;
-    }
-    FNodes[at] = std::move(node);
-    return at;
+    if (filter.Kind != TFilterKind::Substrings)
+        return std::nullopt;
+    TLeaf leaf;
+    leaf.Column = FList.FindFolded(UpperASCII(filter.Type));
+    for (const TSubstringPart& part : filter.Parts)
+        leaf.Parts.push_back(TPart{part.Kind, UpperASCII(part.Text)});
+    return leaf;
 }
 
-bool TCompiledFilter::MatchValue(const TNode& node, std::string_view v) const
+bool TCompiledFilter::MatchValue(const TLeaf& leaf, std::string_view v) const
 {
     // Parts are alternatives: the first that matches decides.
-    for (const TPart& part : node.Parts) {
+    for (const TPart& part : leaf.Parts) {
         const std::string_view s = part.Text;
         if (s.size() > v.size())
             continue;
@@ -83,27 +63,8 @@ bool TCompiledFilter::MatchValue(const TNode& node, std::string_view v) const
     return false;
 }
 
-bool TCompiledFilter::Match(std::uint32_t at, std::uint32_t entry) const
+bool TCompiledFilter::MatchLeaf(const TLeaf& leaf, std::uint32_t entry) const
 {
-    const TNode& node = FNodes[at];
-    switch (node.Kind) {
-    case TKind::And:
-        for (const std::uint32_t child : node.Children)
-            if (!Match(child, entry))
-                return false;
-        return true;
-    case TKind::Or:
-        for (const std::uint32_t child : node.Children)
-            if (Match(child, entry))
-                return true;
-        return false;
-    case TKind::Not:
-        return !Match(node.Children[0], entry);
-    case TKind::Substrings:
-        return MatchValue(node, node.Column < 0 ? std::string_view()
-                                                : FColumns.Value(static_cast<std::uint32_t>(node.Column), entry));
-    case TKind::Never:
-        break;
-    }
-    return false;
+    return MatchValue(leaf, leaf.Column < 0 ? std::string_view()
+                                            : FColumns.Value(static_cast<std::uint32_t>(leaf.Column), entry));
 }

@@ -4,9 +4,11 @@
 #pragma once
 
 #include "directory/UserList.h"
+#include "ldap/FilterNodes.h"
 #include "ldap/FilterTree.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,28 +19,29 @@ public:
     TCompiledFilter(const TFilter& filter, const TUserList& list);
 
     // Same result as MatchFilter on the entry.
-    bool Matches(std::uint32_t entry) const { return Match(0, entry); }
+    bool Matches(std::uint32_t entry) const
+    {
+        return FNodes.Matches([&](const TLeaf& leaf) { return MatchLeaf(leaf, entry); });
+    }
 
 private:
-    enum class TKind { And, Or, Not, Substrings, Never };
     struct TPart {
         TSubstringTag Kind;
         std::string Text; // upper-cased
     };
-    struct TNode {
-        TKind Kind = TKind::Never;
-        std::vector<std::uint32_t> Children;
+    // A substring filter; every other leaf never matches.
+    struct TLeaf {
         std::int64_t Column = -1; // -1: no entry has the attribute
         std::vector<TPart> Parts;
     };
 
-    std::uint32_t Compile(const TFilter& filter);
-    bool Match(std::uint32_t node, std::uint32_t entry) const;
-    bool MatchValue(const TNode& node, std::string_view value) const;
+    std::optional<TLeaf> MakeLeaf(const TFilter& filter) const;
+    bool MatchLeaf(const TLeaf& leaf, std::uint32_t entry) const;
+    bool MatchValue(const TLeaf& leaf, std::string_view value) const;
 
     const TUserList& FList;
     const TValueColumns& FColumns;
-    std::vector<TNode> FNodes; // [0] is the whole filter
+    TFilterNodes<TLeaf> FNodes;
 };
 
 // Whether upper-cased text holds upper-cased part (not empty).

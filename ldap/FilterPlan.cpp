@@ -15,21 +15,6 @@ TFilterCandidates AllEntries()
     return all;
 }
 
-void UniteInto(TFilterCandidates& into, std::vector<std::uint32_t>&& more)
-{
-    if (more.empty())
-        return;
-    if (into.Entries.empty()) {
-        into.Entries = std::move(more);
-        return;
-    }
-    std::vector<std::uint32_t> united;
-    united.reserve(into.Entries.size() + more.size());
-    std::set_union(into.Entries.begin(), into.Entries.end(), more.begin(), more.end(),
-                   std::back_inserter(united));
-    into.Entries = std::move(united);
-}
-
 struct TPlan {
     const TSubstringIndex& Index;
     std::uint32_t DenseLimit;
@@ -75,35 +60,9 @@ TFilterCandidates SubstringsCandidates(const TFilter& filter, const TPlan& plan)
 TFilterCandidates Candidates(const TFilter& filter, const TPlan& plan)
 {
     switch (filter.Kind) {
-    case TFilterKind::And: {
-        TFilterCandidates result = AllEntries();
-        for (const TFilter& item : filter.Children) {
-            TFilterCandidates child = Candidates(item, plan);
-            if (child.All)
-                continue;
-            if (result.All) {
-                result = std::move(child);
-            } else {
-                std::vector<std::uint32_t> both;
-                std::set_intersection(result.Entries.begin(), result.Entries.end(), child.Entries.begin(),
-                                      child.Entries.end(), std::back_inserter(both));
-                result.Entries = std::move(both);
-            }
-            if (result.Entries.empty())
-                break;
-        }
-        return result;
-    }
-    case TFilterKind::Or: {
-        TFilterCandidates result;
-        for (const TFilter& item : filter.Children) {
-            TFilterCandidates child = Candidates(item, plan);
-            if (child.All)
-                return child;
-            UniteInto(result, std::move(child.Entries));
-        }
-        return result;
-    }
+    case TFilterKind::And:
+    case TFilterKind::Or:
+        return CombinedCandidates(filter, [&plan](const TFilter& item) { return Candidates(item, plan); });
     case TFilterKind::Not:
         // Entries outside the child's candidates fail the child, so not
         // matches them: nothing to narrow.
@@ -126,6 +85,29 @@ TFilterCandidates Candidates(const TFilter& filter, const TPlan& plan)
 }
 
 } // namespace
+
+void UniteInto(TFilterCandidates& into, std::vector<std::uint32_t>&& more)
+{
+    if (more.empty())
+        return;
+    if (into.Entries.empty()) {
+        into.Entries = std::move(more);
+        return;
+    }
+    std::vector<std::uint32_t> united;
+    united.reserve(into.Entries.size() + more.size());
+    std::set_union(into.Entries.begin(), into.Entries.end(), more.begin(), more.end(),
+                   std::back_inserter(united));
+    into.Entries = std::move(united);
+}
+
+void IntersectInto(TFilterCandidates& into, const std::vector<std::uint32_t>& with)
+{
+    std::vector<std::uint32_t> both;
+    std::set_intersection(into.Entries.begin(), into.Entries.end(), with.begin(), with.end(),
+                          std::back_inserter(both));
+    into.Entries = std::move(both);
+}
 
 bool FilterIsWellFormed(const TASNNode& filter)
 {

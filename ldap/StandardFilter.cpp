@@ -14,55 +14,30 @@ bool Listed(const std::vector<std::uint32_t>& sorted, std::uint32_t entry)
 } // namespace
 
 TStandardFilter::TStandardFilter(const TFilter& filter, const TUserList& list)
-    : FList(list), FColumns(list.Columns())
+    : FList(list), FColumns(list.Columns()), FNodes(filter, [this](const TFilter& f) { return MakeLeaf(f); })
 {
-    Compile(filter);
 }
 
-std::uint32_t TStandardFilter::Compile(const TFilter& filter)
+std::optional<TStandardFilter::TLeaf> TStandardFilter::MakeLeaf(const TFilter& filter) const
 {
-    const auto at = static_cast<std::uint32_t>(FNodes.size());
-    FNodes.emplace_back();
-    TNode node;
     switch (filter.Kind) {
-    case TFilterKind::And:
-    case TFilterKind::Or:
-        node.Kind = filter.Kind == TFilterKind::And ? TKind::And : TKind::Or;
-        for (const TFilter& child : filter.Children)
-            node.Children.push_back(Compile(child));
-        break;
-    case TFilterKind::Not:
-        node.Kind = TKind::Not;
-        node.Children.push_back(Compile(filter.Children.front()));
-        break;
     case TFilterKind::Equality:
     case TFilterKind::Approx:
     case TFilterKind::GreaterOrEqual:
     case TFilterKind::LessOrEqual:
     case TFilterKind::Present:
     case TFilterKind::Substrings: {
-        node.Kind = TKind::Leaf;
         const std::string upper = UpperASCII(filter.Type);
         // "dn" lines name the entry and are no attribute; a type with ":"
         // could only meet the stored form of base64 lines.
-        if (upper == "DN" || upper.find(':') != std::string::npos || upper.empty()) {
-            node.Kind = TKind::Never;
-            break;
-        }
-        node.Column = FList.FindFolded(upper);
-        node.Base64Column = FList.FindFolded(upper + ":");
-        node.ObjectClass = IsObjectClass(filter.Type);
-        node.Test.emplace(filter);
-        break;
+        if (upper == "DN" || upper.find(':') != std::string::npos || upper.empty())
+            return std::nullopt;
+        return TLeaf{FList.FindFolded(upper), FList.FindFolded(upper + ":"), IsObjectClass(filter.Type),
+                     TValueTest(filter)};
     }
-    case TFilterKind::Extensible:
-    case TFilterKind::Unknown:
-    case TFilterKind::Invalid:
-        node.Kind = TKind::Never;
-        break;
+    default:
+        return std::nullopt;
     }
-    FNodes[at] = std::move(node);
-    return at;
 }
 
 bool TStandardFilter::Holds(std::int64_t column, std::uint32_t entry) const
@@ -73,7 +48,7 @@ bool TStandardFilter::Holds(std::int64_t column, std::uint32_t entry) const
     return !FColumns.Value(c, entry).empty() || Listed(FColumns.EmptyFirst(c), entry);
 }
 
-bool TStandardFilter::MatchLines(const TNode& node, std::uint32_t entry, bool skipFirstPlain) const
+bool TStandardFilter::MatchLines(const TLeaf& leaf, std::uint32_t entry, bool skipFirstPlain) const
 {
     bool matched = false;
     bool skipped = !skipFirstPlain;
@@ -82,26 +57,26 @@ bool TStandardFilter::MatchLines(const TNode& node, std::uint32_t entry, bool sk
         if (matched || !line.HasEquals)
             return;
         const std::int64_t folded = FList.FoldedId(line.TypeId);
-        if (folded == node.Column && !skipped) {
+        if (folded == leaf.Column && !skipped) {
             skipped = true;
             return;
         }
-        if (folded != node.Column && folded != node.Base64Column)
+        if (folded != leaf.Column && folded != leaf.Base64Column)
             return;
         const TLineType type = LineTypeOf(line.Type);
         upper = UpperASCII(WireValue(line.Value, type.Base64));
-        matched = (*node.Test)(upper);
+        matched = leaf.Test(upper);
     });
     return matched;
 }
 
-bool TStandardFilter::MatchLeaf(const TNode& node, std::uint32_t entry) const
+bool TStandardFilter::MatchLeaf(const TLeaf& leaf, std::uint32_t entry) const
 {
-    const TValueTest& test = *node.Test;
-    const bool plain = Holds(node.Column, entry);
-    const bool base64 = Holds(node.Base64Column, entry);
+    const TValueTest& test = leaf.Test;
+    const bool plain = Holds(leaf.Column, entry);
+    const bool base64 = Holds(leaf.Base64Column, entry);
     if (!plain && !base64) {
-        if (!node.ObjectClass)
+        if (!leaf.ObjectClass)
             return false;
         for (const std::string_view value : kDefaultObjectClasses)
             if (test(UpperASCII(value)))
@@ -110,34 +85,10 @@ bool TStandardFilter::MatchLeaf(const TNode& node, std::uint32_t entry) const
     }
     if (test.Presence())
         return true;
-    if (plain && test(FColumns.Value(static_cast<std::uint32_t>(node.Column), entry)))
+    if (plain && test(FColumns.Value(static_cast<std::uint32_t>(leaf.Column), entry)))
         return true;
-    const bool repeats = plain && Listed(FColumns.Repeated(static_cast<std::uint32_t>(node.Column)), entry);
+    const bool repeats = plain && Listed(FColumns.Repeated(static_cast<std::uint32_t>(leaf.Column)), entry);
     if (!repeats && !base64)
         return false;
-    return MatchLines(node, entry, plain);
-}
-
-bool TStandardFilter::Match(std::uint32_t at, std::uint32_t entry) const
-{
-    const TNode& node = FNodes[at];
-    switch (node.Kind) {
-    case TKind::And:
-        for (const std::uint32_t child : node.Children)
-            if (!Match(child, entry))
-                return false;
-        return true;
-    case TKind::Or:
-        for (const std::uint32_t child : node.Children)
-            if (Match(child, entry))
-                return true;
-        return false;
-    case TKind::Not:
-        return !Match(node.Children[0], entry);
-    case TKind::Leaf:
-        return MatchLeaf(node, entry);
-    case TKind::Never:
-        break;
-    }
-    return false;
+    return MatchLines(leaf, entry, plain);
 }

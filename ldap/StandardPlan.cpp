@@ -3,8 +3,6 @@
 #include "config/AsciiText.h"
 #include "ldap/StandardMatch.h"
 
-#include <algorithm>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -15,14 +13,6 @@ TFilterCandidates All()
     TFilterCandidates all;
     all.All = true;
     return all;
-}
-
-std::vector<std::uint32_t> United(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
-{
-    std::vector<std::uint32_t> both;
-    both.reserve(a.size() + b.size());
-    std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(both));
-    return both;
 }
 
 struct TPlan {
@@ -83,43 +73,16 @@ TFilterCandidates LeafCandidates(const TFilter& filter, const TPlan& plan)
     }
     // Further values of a repeated attribute are not in the index.
     const std::vector<std::uint32_t>& repeated = plan.List.Columns().Repeated(c);
-    if (!repeated.empty())
-        result.Entries = United(result.Entries, repeated);
+    UniteInto(result, std::vector<std::uint32_t>(repeated));
     return result;
 }
 
 TFilterCandidates Candidates(const TFilter& filter, const TPlan& plan)
 {
     switch (filter.Kind) {
-    case TFilterKind::And: {
-        TFilterCandidates result = All();
-        for (const TFilter& item : filter.Children) {
-            TFilterCandidates child = Candidates(item, plan);
-            if (child.All)
-                continue;
-            if (result.All) {
-                result = std::move(child);
-            } else {
-                std::vector<std::uint32_t> both;
-                std::set_intersection(result.Entries.begin(), result.Entries.end(), child.Entries.begin(),
-                                      child.Entries.end(), std::back_inserter(both));
-                result.Entries = std::move(both);
-            }
-            if (result.Entries.empty())
-                break;
-        }
-        return result;
-    }
-    case TFilterKind::Or: {
-        TFilterCandidates result;
-        for (const TFilter& item : filter.Children) {
-            TFilterCandidates child = Candidates(item, plan);
-            if (child.All)
-                return child;
-            result.Entries = United(result.Entries, child.Entries);
-        }
-        return result;
-    }
+    case TFilterKind::And:
+    case TFilterKind::Or:
+        return CombinedCandidates(filter, [&plan](const TFilter& item) { return Candidates(item, plan); });
     case TFilterKind::Equality:
     case TFilterKind::Approx:
     case TFilterKind::Substrings:
