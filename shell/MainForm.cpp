@@ -154,8 +154,10 @@ void TMainForm::StartService()
     // A log file that cannot be opened is reported and tried again at every
     // event; the service runs either way.
     if (FOptions->LogSelected()) FEventLog.OpenFile(FProgramDir + "VESKA.LOG");
-    LogEvent(TEventKind::ServiceStart, "Service started");
+    // The watch is in place before anyone is told the service runs, so no
+    // rewrite of the external file after "Service started" goes unseen.
     StartRefresher();
+    LogEvent(TEventKind::ServiceStart, "Service started");
 }
 
 void TMainForm::StopService()
