@@ -3,7 +3,7 @@
 #include "ldap/LDAPASN.h"
 
 std::string ResultMessage(std::string_view messageID, TOperationTag response, TResultCode code,
-                          std::string_view errorMessage)
+                          std::string_view errorMessage, std::string_view responseName)
 {
     TASNList answer;
     TASNNode& message = answer.Add(TagOf(TUniversalTag::Sequence));
@@ -13,5 +13,6 @@ std::string ResultMessage(std::string_view messageID, TOperationTag response, TR
     result.Children.Add(TagOf(TUniversalTag::Enumerated), std::string_view(&octet, 1));
     result.Children.Add(TagOf(TUniversalTag::OctetString));
     result.Children.Add(TagOf(TUniversalTag::OctetString), errorMessage);
+    if (!responseName.empty()) result.Children.Add(TagOf(TExtendedTag::ResponseName), responseName);
     return answer.Encode();
 }

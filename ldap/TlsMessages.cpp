@@ -1,6 +1,7 @@
 #include "ldap/TlsMessages.h"
 
 #include "ldap/LDAPASN.h"
+#include "ldap/ResultMessage.h"
 
 #include <exception>
 
@@ -23,20 +24,6 @@ bool SkipHeader(std::string_view data, std::size_t& pos, std::size_t& length) {
     for (std::size_t i = 0; i < octets; ++i) length = length << 8 | static_cast<unsigned char>(data[pos + i]);
     pos += octets;
     return true;
-}
-
-std::string ResultMessage(const std::string& messageID, TOperationTag operation, TResultCode resultCode,
-                          std::string_view diagnostic, std::string_view responseName) {
-    TASNList answer;
-    TASNNode& message = answer.Add(TagOf(TUniversalTag::Sequence));
-    message.Children.Add(TagOf(TUniversalTag::Integer), messageID);
-    TASNNode& response = message.Children.Add(TagOf(operation));
-    const char code = static_cast<char>(resultCode);
-    response.Children.Add(TagOf(TUniversalTag::Enumerated), std::string_view(&code, 1));
-    response.Children.Add(TagOf(TUniversalTag::OctetString));
-    response.Children.Add(TagOf(TUniversalTag::OctetString), diagnostic);
-    if (!responseName.empty()) response.Children.Add(TagOf(TExtendedTag::ResponseName), responseName);
-    return answer.Encode();
 }
 
 }  // namespace
@@ -66,5 +53,5 @@ std::string StartTlsResponse(const std::string& messageID, TResultCode resultCod
 
 std::string ConfidentialityRequiredDone(const std::string& messageID) {
     return ResultMessage(messageID, TOperationTag::SearchResultDone, TResultCode::ConfidentialityRequired,
-                         "Encryption required: use LDAPS or StartTLS first", {});
+                         "Encryption required: use LDAPS or StartTLS first");
 }
