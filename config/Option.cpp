@@ -32,9 +32,20 @@ void TOption::SetAsText(const std::string& text)
     }
 }
 
+namespace {
+// One sequence for every list, so that a list made where another was freed
+// never repeats its generation.
+std::atomic<std::uint64_t> NextGeneration{1};
+} // namespace
+
+TOptions::TOptions() : FGeneration(NextGeneration.fetch_add(1, std::memory_order_relaxed)) {}
+
+void TOptions::Stamp() { FGeneration.store(NextGeneration.fetch_add(1, std::memory_order_relaxed), std::memory_order_release); }
+
 int TOptions::AddOption(const std::string& name, uint8_t kind, const TValue& defaultValue)
 {
     std::unique_lock lock(FLock);
+    Stamp();
     TOption option;
     option.Name = name;
     option.Kind = kind;
@@ -81,6 +92,7 @@ void TOptions::LoadFromFile(const std::string& path)
 {
     const TProfileFile file(path);
     std::unique_lock lock(FLock);
+    Stamp();
     for (const std::string& name : file.KeyNames(kOptionsSection)) {
         const int index = IndexOfLocked(name);
         if (index < 0) continue;
@@ -126,6 +138,7 @@ TValue TOptions::GetPreviousValue(const std::string& name) const
 bool TOptions::SetValue(const std::string& name, const TValue& value)
 {
     std::unique_lock lock(FLock);
+    Stamp();
     const int index = IndexOfLocked(name);
     if (index < 0) return false;
     FOptions[static_cast<std::size_t>(index)].Value = value;
@@ -141,6 +154,7 @@ std::string TOptions::GetAsText(int index) const
 void TOptions::SetAsText(int index, const std::string& text)
 {
     std::unique_lock lock(FLock);
+    Stamp();
     At(index).SetAsText(text);
 }
 
@@ -153,6 +167,7 @@ int32_t TOptions::GetAsInteger(int index) const
 void TOptions::SetAsInteger(int index, int32_t value)
 {
     std::unique_lock lock(FLock);
+    Stamp();
     At(index).SetAsInteger(value);
 }
 
@@ -165,5 +180,6 @@ bool TOptions::GetAsBoolean(int index) const
 void TOptions::SetAsBoolean(int index, bool value)
 {
     std::unique_lock lock(FLock);
+    Stamp();
     At(index).SetAsBoolean(value);
 }

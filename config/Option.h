@@ -3,6 +3,7 @@
 
 #include "config/Value.h"
 
+#include <atomic>
 #include <cstdint>
 #include <shared_mutex>
 #include <string>
@@ -64,7 +65,7 @@ struct TOption {
 // changes); accessors hand out copies, never references into the list.
 class TOptions {
 public:
-    TOptions() = default;
+    TOptions();
     virtual ~TOptions() = default;
     TOptions(const TOptions&) = delete;
     TOptions& operator=(const TOptions&) = delete;
@@ -101,9 +102,18 @@ public:
     bool GetAsBoolean(int index) const;
     void SetAsBoolean(int index, bool value);
 
+    // Changes with every change of a value, and differs between any two
+    // lists: a reader that keeps what it read with it knows when to read
+    // again without taking the lock.
+    std::uint64_t Generation() const { return FGeneration.load(std::memory_order_acquire); }
+
 private:
     mutable std::shared_mutex FLock;  // guards FOptions
     std::vector<TOption> FOptions;
+    // Stamped under the exclusive lock before a change, read without a lock.
+    std::atomic<std::uint64_t> FGeneration;
+
+    void Stamp();
 
     int IndexOfLocked(const std::string& name) const;
     const TOption& At(int index) const;

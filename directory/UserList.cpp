@@ -39,9 +39,22 @@ struct TUserList::TBlock {
 };
 
 struct TUserList::TSearchStructures {
-    explicit TSearchStructures(const TUserList& list) : Columns(list), Index(list, Columns) {}
+    explicit TSearchStructures(const TUserList& list)
+        : Columns(list), Index(list, Columns), MailDistinct(!list.FMailShared && EmptyAtMostOnce(list))
+    {
+    }
     TValueColumns Columns;
     TSubstringIndex Index;
+    bool MailDistinct;
+
+private:
+    bool EmptyAtMostOnce(const TUserList& list) const
+    {
+        int empty = 0;
+        for (std::uint32_t i = 0; i < Columns.EntryCount() && empty < 2; ++i)
+            empty += Columns.Value(list.FMailFolded, i).empty() ? 1 : 0;
+        return empty < 2;
+    }
 };
 
 std::string TLineView::Text() const
@@ -138,6 +151,28 @@ std::string_view TUserList::NameView(int index) const
             name = line.Value;
     };
     userlist_detail::DecodeLines(*this, p, take);
+    return name;
+}
+
+std::string_view TUserList::ReadEntry(int index, std::vector<TLineView>& lines) const
+{
+    const char* p = FRecords[static_cast<std::size_t>(index)];
+    std::uint64_t ref = 0;
+    p = GetVarint(p, ref);
+    std::string_view name;
+    if (ref == 0) {
+        std::uint64_t size = 0;
+        p = GetVarint(p, size);
+        name = std::string_view(p, size);
+        p += size;
+    }
+    const std::size_t first = lines.size();
+    auto add = [&lines](const TLineView& line) { lines.push_back(line); };
+    userlist_detail::DecodeLines(*this, p, add);
+    // As NameView: the ref-th line of the record's own lines.
+    if (ref != 0 && ref <= lines.size() - first)
+        name = lines[first + ref - 1].Value;
+    ForEachAppendedLine(index, add);
     return name;
 }
 
@@ -322,6 +357,8 @@ void TUserList::IndexMail(int index, std::string_view value)
         });
         if (!same)
             continue;
+        if (index != held)
+            FMailShared = true;
         if (index > held)
             slot = (slot & 0xFFFFFFFF00000000ull) | static_cast<std::uint32_t>(index + 1);
         return;
@@ -376,6 +413,13 @@ const TValueColumns& TUserList::Columns() const
     return FSearch.load(std::memory_order_acquire)->Columns;
 }
 
+bool TUserList::MailValuesDistinct() const
+{
+    if (FSearch.load(std::memory_order_acquire) == nullptr)
+        BuildSearchStructures();
+    return FSearch.load(std::memory_order_acquire)->MailDistinct;
+}
+
 const TSubstringIndex& TUserList::SubstringIndex() const
 {
     if (FSearch.load(std::memory_order_acquire) == nullptr)
@@ -401,6 +445,7 @@ std::unique_ptr<TUserList> TUserList::Clone() const
     copy->FMailFolded = FMailFolded;
     copy->FMailSlots = FMailSlots;
     copy->FMailUsed = FMailUsed;
+    copy->FMailShared = FMailShared;
     return copy;
 }
 

@@ -85,6 +85,20 @@ public:
     void ForEachLine(int index, F&& f) const;
     int LineCount(int index) const;
 
+    // The entry name, with every line of the entry appended to lines in
+    // order: the record is read once for both. No checks.
+    std::string_view ReadEntry(int index, std::vector<TLineView>& lines) const;
+
+    // Ask the memory for an entry ahead of its use, without waiting: the
+    // entries of one answer lie far apart in the store. No checks.
+    void PrefetchSlot(int index) const { __builtin_prefetch(&FRecords[static_cast<std::size_t>(index)]); }
+    void PrefetchRecord(int index) const
+    {
+        const char* record = FRecords[static_cast<std::size_t>(index)];
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + 64);
+    }
+
     // Highest index whose entry has a line equal to "MAIL=" + address, both
     // raised to upper case in ASCII (no trimming); -1 when none has.
     int IndexOfMail(std::string_view address) const;
@@ -111,6 +125,10 @@ public:
     // Id of an upper-cased name, or -1 when no line has it.
     std::int64_t FindFolded(std::string_view upperName) const;
     std::uint32_t MailFoldedId() const { return FMailFolded; }
+    // True when no two entries hold the same upper-cased first mail value
+    // (the MailFoldedId column): no address is shared between entries and
+    // at most one entry has none.
+    bool MailValuesDistinct() const;
 
     // Octets held by the lines, names and the mail index (not the search
     // structures).
@@ -125,6 +143,9 @@ private:
     };
 
     void CheckIndex(int index) const;
+    // The lines appended after the entry was listed, oldest first.
+    template <typename F>
+    void ForEachAppendedLine(int index, F& f) const;
     std::uint32_t InternType(std::string_view type);
     char* Allocate(std::size_t size);
     // Encodes lines (count first) into the blocks; returns where.
@@ -160,6 +181,8 @@ private:
     // address gives the same answer as the full scan.
     std::vector<std::uint64_t> FMailSlots;
     std::size_t FMailUsed = 0;
+    // Some address is held by two entries. Only set: lines are only added.
+    bool FMailShared = false;
 
     bool FChanged = false;
     std::vector<std::uint64_t> FScratchTypes; // StoreLines' own
@@ -229,6 +252,12 @@ template <typename F>
 void TUserList::ForEachLine(int index, F&& f) const
 {
     userlist_detail::DecodeLines(*this, userlist_detail::SkipName(FRecords[static_cast<std::size_t>(index)]), f);
+    ForEachAppendedLine(index, f);
+}
+
+template <typename F>
+void TUserList::ForEachAppendedLine(int index, F& f) const
+{
     if (FNewest.empty())
         return;
     const auto it = FNewest.find(static_cast<std::uint32_t>(index));

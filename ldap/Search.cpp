@@ -1,5 +1,6 @@
 #include "ldap/Search.h"
 
+#include "config/SearchSettings.h"
 #include "ldap/CompiledFilter.h"
 #include "ldap/Filter.h"
 #include "ldap/FilterPlan.h"
@@ -42,6 +43,9 @@ const TSearchFilter& NoFilter()
     return missing;
 }
 
+// How far ahead of the entry being encoded its followers' records are asked for.
+constexpr std::size_t kPrefetchAhead = 4;
+
 // Below this many entries a candidate list is always worth it.
 constexpr std::uint32_t kSmallDirectory = 1024;
 
@@ -51,12 +55,14 @@ constexpr std::uint32_t kSmallDirectory = 1024;
 class TSeenValues {
 public:
     TSeenValues(const TValueColumns& columns, std::uint32_t column)
-        : FColumns(columns), FColumn(column), FSlots(64, 0)
+        : FColumns(columns), FColumn(column)
     {
     }
     // False when an entry with the same value was inserted before.
     bool Insert(std::uint32_t entry)
     {
+        if (FSlots.empty())
+            FSlots.assign(64, 0);
         const std::string_view value = FColumns.Value(FColumn, entry);
         const std::size_t hash = std::hash<std::string_view>()(value);
         for (std::size_t at = hash & (FSlots.size() - 1);; at = (at + 1) & (FSlots.size() - 1)) {
@@ -136,7 +142,7 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
     std::optional<int> maxResults;
     const auto roomFor = [&options, &maxResults](std::size_t picked) {
         if (!maxResults)
-            maxResults = options.GetValue("MaxResults").AsInteger();
+            maxResults = MaxResultsOf(options);
         return *maxResults <= 0 || picked < static_cast<std::size_t>(*maxResults);
     };
     // Skipping entries (and stopping at the limit) is only safe when the
@@ -162,9 +168,11 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
     const TCompiledFilter filter(filterRoot, *list);
     const TValueColumns& columns = list->Columns();
     TSeenValues seen(columns, list->MailFoldedId());
+    // Where no two entries share a value, every entry is the first of its own.
+    const bool distinct = list->MailValuesDistinct();
     // Ends the walk once the limit is reached: no later entry can be sent.
     const auto consider = [&](std::uint32_t i) {
-        if (!filter.Matches(i) || !seen.Insert(i))
+        if (!filter.Matches(i) || (!distinct && !seen.Insert(i)))
             return true;
         if (!roomFor(FEntries.size()))
             return false;
@@ -189,6 +197,8 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
             if (!consider(i))
                 break;
     }
+    for (const std::uint32_t i : FEntries)
+        list->PrefetchSlot(static_cast<int>(i));
 }
 
 bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
@@ -201,12 +211,17 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
     while (FSent < FEntries.size()) {
         if (progressed && out.size() - start >= budget)
             return true;
+        if (FSent == 0)
+            for (std::size_t k = 0; k < std::min(kPrefetchAhead, FEntries.size()); ++k)
+                FList->PrefetchRecord(static_cast<int>(FEntries[k]));
+        if (FSent + kPrefetchAhead < FEntries.size())
+            FList->PrefetchRecord(static_cast<int>(FEntries[FSent + kPrefetchAhead]));
         const int i = static_cast<int>(FEntries[FSent++]);
         // The lines are read once, into room the thread keeps from entry to entry.
         thread_local std::vector<TLineView> lines;
         lines.clear();
-        FList->ForEachLine(i, [](const TLineView& line) { lines.push_back(line); });
-        AppendEntryMessage(out, FMessageID, FList->NameView(i), lines);
+        const std::string_view name = FList->ReadEntry(i, lines);
+        AppendEntryMessage(out, FMessageID, name, lines);
         progressed = true;
     }
     if (progressed && out.size() - start >= budget)

@@ -2,6 +2,7 @@
 
 #include "ldap/LdapTags.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -37,6 +38,42 @@ void AppendOctetString(std::string& out, std::string_view value)
     out.append(value);
 }
 
+// Copies a short run with a few fixed-size moves instead of a call; reads and
+// writes only [s, s + n) and [p, p + n).
+inline char* CopyShort(char* p, const char* s, std::size_t n)
+{
+    if (n >= 16) {
+        if (n > 32) {
+            std::memcpy(p, s, n);
+        } else {
+            char head[16];
+            char tail[16];
+            std::memcpy(head, s, 16);
+            std::memcpy(tail, s + n - 16, 16);
+            std::memcpy(p, head, 16);
+            std::memcpy(p + n - 16, tail, 16);
+        }
+    } else if (n >= 8) {
+        std::uint64_t head = 0;
+        std::uint64_t tail = 0;
+        std::memcpy(&head, s, 8);
+        std::memcpy(&tail, s + n - 8, 8);
+        std::memcpy(p, &head, 8);
+        std::memcpy(p + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        std::uint32_t head = 0;
+        std::uint32_t tail = 0;
+        std::memcpy(&head, s, 4);
+        std::memcpy(&tail, s + n - 4, 4);
+        std::memcpy(p, &head, 4);
+        std::memcpy(p + n - 4, &tail, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            p[i] = s[i];
+    }
+    return p + n;
+}
+
 // The Put* functions write at p, which has room, and return the end.
 char* PutLength(char* p, std::size_t contentSize)
 {
@@ -57,14 +94,21 @@ char* PutOctetString(char* p, std::string_view value)
 {
     *p++ = kTagOctetString;
     p = PutLength(p, value.size());
-    if (!value.empty())
-        std::memcpy(p, value.data(), value.size());
-    return p + value.size();
+    return CopyShort(p, value.data(), value.size());
 }
 
 std::size_t AttributeContentSize(std::string_view type, std::string_view value)
 {
     return ElementSize(type.size()) + ElementSize(ElementSize(value.size()));
+}
+
+// The content of an attribute whose every element is shorter than 0x80
+// octets: then every length inside it is one octet.
+constexpr std::size_t kShortAttribute = 0x80;
+inline std::size_t ShortAttributeContent(const TLineView& line)
+{
+    // Type element, then the set around the value's element.
+    return (2 + line.Type.size()) + (2 + 2 + line.Value.size());
 }
 
 } // namespace
@@ -126,9 +170,20 @@ void TEntryMessageWriter::Line(std::string& out, std::string_view type, std::str
 void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
                         std::span<const TLineView> lines)
 {
+    // Nearly every attribute is short: its lengths are all one octet, and
+    // the message is written without working them out twice.
     std::size_t attributes = 0;
-    for (const TLineView& line : lines)
-        attributes += ElementSize(AttributeContentSize(line.Type, line.Value));
+    bool allShort = true;
+    for (const TLineView& line : lines) {
+        const std::size_t content = ShortAttributeContent(line);
+        allShort = allShort && content < kShortAttribute;
+        attributes += 2 + content;
+    }
+    if (!allShort) {
+        attributes = 0;
+        for (const TLineView& line : lines)
+            attributes += ElementSize(AttributeContentSize(line.Type, line.Value));
+    }
     const std::size_t entry = ElementSize(entryName.size()) + ElementSize(attributes);
     const std::size_t message = ElementSize(messageID.size()) + ElementSize(entry);
     const std::size_t start = out.size();
@@ -138,14 +193,29 @@ void AppendEntryMessage(std::string& out, std::string_view messageID, std::strin
     p = PutLength(p, message);
     *p++ = kTagInteger;
     p = PutLength(p, messageID.size());
-    if (!messageID.empty())
-        std::memcpy(p, messageID.data(), messageID.size());
-    p += messageID.size();
+    p = CopyShort(p, messageID.data(), messageID.size());
     *p++ = kTagSearchResultEntry;
     p = PutLength(p, entry);
     p = PutOctetString(p, entryName);
     *p++ = kTagSequence;
     p = PutLength(p, attributes);
+    if (allShort) {
+        for (const TLineView& line : lines) {
+            const std::size_t type = line.Type.size();
+            const std::size_t value = line.Value.size();
+            p[0] = kTagSequence;
+            p[1] = static_cast<char>(ShortAttributeContent(line));
+            p[2] = kTagOctetString;
+            p[3] = static_cast<char>(type);
+            p = CopyShort(p + 4, line.Type.data(), type);
+            p[0] = kTagSet;
+            p[1] = static_cast<char>(2 + value);
+            p[2] = kTagOctetString;
+            p[3] = static_cast<char>(value);
+            p = CopyShort(p + 4, line.Value.data(), value);
+        }
+        return;
+    }
     for (const TLineView& line : lines) {
         *p++ = kTagSequence;
         p = PutLength(p, AttributeContentSize(line.Type, line.Value));

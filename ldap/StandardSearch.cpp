@@ -1,6 +1,7 @@
 #include "ldap/StandardSearch.h"
 
 #include "config/AsciiText.h"
+#include "config/SearchSettings.h"
 #include "ldap/DistinguishedName.h"
 #include "ldap/ResultMessage.h"
 #include "ldap/StandardFilter.h"
@@ -34,7 +35,7 @@ const TSearchRequest& SearchOf(const TLdapRequest& request)
 // The smaller of the positive limits; 0 when neither limits.
 std::size_t LimitOf(std::uint32_t sizeLimit, const TOptions& options)
 {
-    const int maxResults = options.GetValue("MaxResults").AsInteger();
+    const int maxResults = MaxResultsOf(options);
     std::size_t limit = maxResults > 0 ? static_cast<std::size_t>(maxResults) : 0;
     if (sizeLimit > 0 && (limit == 0 || sizeLimit < limit))
         limit = sizeLimit;
@@ -43,17 +44,7 @@ std::size_t LimitOf(std::uint32_t sizeLimit, const TOptions& options)
 
 } // namespace
 
-bool StandardSearchOn(const TOptions& options)
-{
-    const TValue value = options.GetValue("StandardSearch");
-    if (value.IsNull() || value.IsEmpty())
-        return false;
-    try {
-        return value.AsBoolean();
-    } catch (const std::exception&) {
-        return false;
-    }
-}
+bool StandardSearchOn(const TOptions& options) { return SearchSettingsOf(options).Standard; }
 
 TAttributeSelection::TAttributeSelection(const std::vector<std::string>& requested)
 {

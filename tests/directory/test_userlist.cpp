@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -89,6 +90,51 @@ TEST_P(ValueOfTable, Reads)
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, ValueOfTable, ::testing::ValuesIn(kValueCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+struct DistinctCase {
+    const char* Name;
+    std::vector<Lines> Entries;
+    Lines AppendedToFirst; // after the first answer was asked for
+    bool Expected;
+};
+
+const std::vector<DistinctCase> kDistinctCases = {
+    {"EmptyList", {}, {}, true},
+    {"DifferentAddresses", {{"mail=a"}, {"mail=b"}, {"cn=c", "MAIL=c"}}, {}, true},
+    {"SameAddressOtherCase", {{"mail=a@x"}, {"cn=b", "Mail=A@X"}}, {}, false},
+    {"OneEntryWithoutMail", {{"cn=a"}, {"mail=b"}}, {}, true},
+    {"TwoEntriesWithoutMail", {{"cn=a"}, {"mail=b"}, {"sn=c"}}, {}, false},
+    {"EmptyMailAndNoMail", {{"mail="}, {"cn=b"}}, {}, false},
+    {"OneEntryTwiceTheSameAddress", {{"mail=a", "mail=A"}, {"mail=b"}}, {}, true},
+    {"SecondLineOfOneIsFirstOfAnother", {{"mail=a", "mail=b"}, {"mail=b"}}, {}, false},
+    {"AddressAddedLaterIsAnothers", {{"mail=a"}, {"mail=b"}}, {"mail=B"}, false},
+    {"AddressAddedLaterIsNew", {{"mail=a"}, {"mail=b"}}, {"mail=c"}, true},
+    {"NonAsciiDiffersByCase", {{"mail=\xC4"}, {"mail=\xE4"}}, {}, true},
+};
+
+class MailValuesDistinctTable : public ::testing::TestWithParam<DistinctCase> {};
+
+TEST_P(MailValuesDistinctTable, Tells)
+{
+    const auto& c = GetParam();
+    auto list = MakeList(c.Entries);
+    if (!c.AppendedToFirst.empty()) {
+        ASSERT_TRUE(list->MailValuesDistinct());
+        list->AppendLines(0, c.AppendedToFirst);
+    }
+    EXPECT_EQ(list->MailValuesDistinct(), c.Expected);
+    // What it promises: no two entries with the same upper-cased first mail value.
+    if (c.Expected) {
+        std::vector<std::string_view> values;
+        for (int i = 0; i < list->Count(); ++i)
+            values.push_back(list->Columns().Value(list->MailFoldedId(), static_cast<std::uint32_t>(i)));
+        std::sort(values.begin(), values.end());
+        EXPECT_EQ(std::adjacent_find(values.begin(), values.end()), values.end());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, MailValuesDistinctTable, ::testing::ValuesIn(kDistinctCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(UserList, IndexFollowsLinesAddedLater)
