@@ -44,5 +44,5 @@ int DefaultMaxConnections(long descriptorLimit);
 // Cores this process may use: its CPU affinity, capped by a cgroup CPU quota.
 int UsableCores();
 
-// Loop threads for `requested` (0: one per usable core).
+// Loop threads for `requested` (0: one per usable core but one, at least one).
 int LoopThreadCount(int requested);

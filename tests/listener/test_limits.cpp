@@ -61,4 +61,38 @@ INSTANTIATE_TEST_SUITE_P(Limits, LoopCountTable,
                                            LoopCase{"AskedForTooMany", 1000, false, 64}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+struct CoresCase {
+    const char* Name;
+    int Cpus;      // the process is restricted to this many of its CPUs first
+    int Expected;
+};
+
+class LoopsOnCoresTable : public ::testing::TestWithParam<CoresCase> {};
+
+// One core is left to the kernel's network work and whatever else runs.
+TEST_P(LoopsOnCoresTable, OneCoreLeftToTheRest) {
+    const CoresCase& c = GetParam();
+    TAffinityGuard guard;
+    if (CPU_COUNT(&guard.Saved()) < c.Cpus) GTEST_SKIP() << "needs " << c.Cpus << " CPUs";
+    cpu_set_t some;
+    CPU_ZERO(&some);
+    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < c.Cpus; ++cpu)
+        if (CPU_ISSET(cpu, &guard.Saved())) {
+            CPU_SET(cpu, &some);
+            ++taken;
+        }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof some, &some), 0);
+    // A CPU quota may allow fewer still.
+    EXPECT_LE(LoopThreadCount(0), c.Expected);
+    EXPECT_GE(LoopThreadCount(0), 1);
+    if (UsableCores() == c.Cpus) {
+        EXPECT_EQ(LoopThreadCount(0), c.Expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, LoopsOnCoresTable,
+                         ::testing::Values(CoresCase{"TwoCpusOneLoop", 2, 1}, CoresCase{"ThreeCpusTwoLoops", 3, 2},
+                                           CoresCase{"EighteenCpusSixteenLoops", 18, 16}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 }  // namespace
