@@ -40,9 +40,6 @@ TEST_P(SearchSettings, FollowEveryChange)
 INSTANTIATE_TEST_SUITE_P(
     Values, SearchSettings,
     ::testing::Values(TSettingsCase{"StandardYes_Limit7", TValue(true), TValue(7), true, 7},
-                      TSettingsCase{"StandardNo_NoLimit", TValue(false), TValue(0), false, 0},
-                      TSettingsCase{"StandardText_LimitText", TValue(std::string("True")),
-                                    TValue(std::string("12")), true, 12},
                       TSettingsCase{"StandardUnreadable_LimitUnreadable", TValue(std::string("maybe")),
                                     TValue(std::string("many")), false, std::nullopt},
                       TSettingsCase{"StandardNull_LimitNull", TValue::Null(), TValue::Null(), false, 0}),

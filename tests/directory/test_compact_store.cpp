@@ -66,32 +66,6 @@ TEST_P(ImportMerge, IntoTheCompactStore)
     EXPECT_EQ(Entries(*before.get()), c.Before) << "the state a search holds stays as it was";
 }
 
-// What an answer reads in one go (name and lines together) is what the
-// entry's name and its lines one by one give, merged lines included.
-TEST_P(ImportMerge, ReadInOneGoAsLineByLine)
-{
-    const TMergeCase& c = GetParam();
-    SetDirectory(c.Before);
-    TTempDir dir;
-    for (std::size_t i = 0; i < c.Imports.size(); ++i) {
-        const std::string name = "import" + std::to_string(i) + ".ldf";
-        dir.Write(name, c.Imports[i]);
-        ImportLDIF(dir.File(name));
-    }
-    const TUserListReadLock after;
-    ASSERT_TRUE(after);
-    for (int i = 0; i < after->Count(); ++i) {
-        std::vector<std::string> oneByOne;
-        after->ForEachLine(i, [&](const TLineView& line) { oneByOne.push_back(line.Text()); });
-        std::vector<TLineView> views = {TLineView{}};  // appended to, never cleared
-        const std::string_view name = after->ReadEntry(i, views);
-        std::vector<std::string> inOneGo;
-        for (std::size_t k = 1; k < views.size(); ++k) inOneGo.push_back(views[k].Text());
-        EXPECT_EQ(name, after->NameView(i)) << i;
-        EXPECT_EQ(inOneGo, oneByOne) << i;
-    }
-}
-
 const std::vector<TEntry> kAnnBob = {{"Ann", {"cn=Ann", "mail=ann@x"}}, {"Bob", {"cn=Bob", "mail=bob@x"}}};
 
 INSTANTIATE_TEST_SUITE_P(
