@@ -48,6 +48,16 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+// LDAPS on every address the plain port listens on; listening on none means
+// listening on all. Nothing when no LDAPS port is set.
+void AddLdapsBindings(std::vector<TBinding>& bindings, int plainPort, int tlsPort)
+{
+    if (tlsPort == 0) return;
+    if (bindings.empty()) bindings.push_back(TBinding{"0.0.0.0", plainPort});
+    const std::size_t plain = bindings.size();
+    for (std::size_t i = 0; i < plain; ++i) bindings.push_back(TBinding{bindings[i].IP, tlsPort, true});
+}
+
 } // namespace
 
 TMainForm::TMainForm(IServiceObserver* observer)
@@ -233,12 +243,7 @@ std::vector<TBinding> TMainForm::ListenerBindings(const TVESKAOptions& options, 
     const int port = options.DefaultPort();
     std::vector<TBinding> bindings;
     if (options.BindSelected()) bindings = BindingsFor(options.IntSelected(), port);
-    const int tlsPort = options.TlsPort();
-    if (!tls || tlsPort == 0) return bindings;
-    // LDAPS on every address the plain port listens on.
-    if (bindings.empty()) bindings.push_back(TBinding{"0.0.0.0", port});
-    const std::size_t plain = bindings.size();
-    for (std::size_t i = 0; i < plain; ++i) bindings.push_back(TBinding{bindings[i].IP, tlsPort, true});
+    if (tls) AddLdapsBindings(bindings, port, options.TlsPort());
     return bindings;
 }
 
@@ -248,12 +253,13 @@ void TMainForm::ConfigureSecurity()
     FSrv.AllowFrom = plan.Allow;
     FSrv.Tls = plan.Tls;
     FTlsRequired = plan.Required;
-    const int tlsPort = FOptions->TlsPort();
-    if (!plan.Tls || tlsPort == 0) return;
-    // LDAPS on every address the plain port listens on.
-    if (FSrv.BindingCount() == 0) FSrv.AddBinding("0.0.0.0", FSrv.DefaultPort());
-    const int plain = FSrv.BindingCount();
-    for (int i = 0; i < plain; ++i) FSrv.AddBinding(FSrv.Binding(i).IP, tlsPort, true);
+    if (!plan.Tls) return;
+    std::vector<TBinding> bindings;
+    for (int i = 0; i < FSrv.BindingCount(); ++i) bindings.push_back(FSrv.Binding(i));
+    const std::size_t had = bindings.size();
+    AddLdapsBindings(bindings, FSrv.DefaultPort(), FOptions->TlsPort());
+    for (std::size_t i = had; i < bindings.size(); ++i)
+        FSrv.AddBinding(bindings[i].IP, bindings[i].Port, bindings[i].Tls);
 }
 
 void TMainForm::ApplyNewSettings(const std::function<void()>& afterSave)
