@@ -72,7 +72,11 @@ class Rebind : public ::testing::TestWithParam<TRebindCase> {};
 TEST_P(Rebind, OnlyChangedSocketsMoveAndConnectionsStay)
 {
     const TRebindCase& row = GetParam();
-    const int ports[2] = {FreePort(), FreePort()};
+    // Two ports the kernel freed one after the other may be the same one.
+    const int firstPort = FreePort();
+    int secondPort = FreePort();
+    while (secondPort == firstPort) secondPort = FreePort();
+    const int ports[2] = {firstPort, secondPort};
     auto bindings = [&](const std::vector<TPlace>& places) {
         std::vector<TBinding> out;
         for (const TPlace& p : places) out.push_back(TBinding{p.IP, ports[p.PortSlot]});
