@@ -2,7 +2,6 @@
 
 #include "ldap/LdapTags.h"
 
-#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -38,39 +37,33 @@ void AppendOctetString(std::string& out, std::string_view value)
     out.append(value);
 }
 
+// Copies n octets, Size <= n <= 2 * Size, as two fixed-size moves that may overlap.
+template <std::size_t Size>
+inline void CopyEnds(char* p, const char* s, std::size_t n)
+{
+    char head[Size];
+    char tail[Size];
+    std::memcpy(head, s, Size);
+    std::memcpy(tail, s + n - Size, Size);
+    std::memcpy(p, head, Size);
+    std::memcpy(p + n - Size, tail, Size);
+}
+
 // Copies a short run with a few fixed-size moves instead of a call; reads and
 // writes only [s, s + n) and [p, p + n).
 inline char* CopyShort(char* p, const char* s, std::size_t n)
 {
-    if (n >= 16) {
-        if (n > 32) {
-            std::memcpy(p, s, n);
-        } else {
-            char head[16];
-            char tail[16];
-            std::memcpy(head, s, 16);
-            std::memcpy(tail, s + n - 16, 16);
-            std::memcpy(p, head, 16);
-            std::memcpy(p + n - 16, tail, 16);
-        }
-    } else if (n >= 8) {
-        std::uint64_t head = 0;
-        std::uint64_t tail = 0;
-        std::memcpy(&head, s, 8);
-        std::memcpy(&tail, s + n - 8, 8);
-        std::memcpy(p, &head, 8);
-        std::memcpy(p + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        std::uint32_t head = 0;
-        std::uint32_t tail = 0;
-        std::memcpy(&head, s, 4);
-        std::memcpy(&tail, s + n - 4, 4);
-        std::memcpy(p, &head, 4);
-        std::memcpy(p + n - 4, &tail, 4);
-    } else {
+    if (n > 32)
+        std::memcpy(p, s, n);
+    else if (n >= 16)
+        CopyEnds<16>(p, s, n);
+    else if (n >= 8)
+        CopyEnds<8>(p, s, n);
+    else if (n >= 4)
+        CopyEnds<4>(p, s, n);
+    else
         for (std::size_t i = 0; i < n; ++i)
             p[i] = s[i];
-    }
     return p + n;
 }
 
