@@ -38,14 +38,21 @@ struct TUserList::TBlock {
     std::size_t Size;
 };
 
+// Enough for every entry of a few hundred thousand; a larger directory keeps
+// the first asked for.
+constexpr std::size_t kEntryMemoBytes = std::size_t{64} << 20;
+
 struct TUserList::TSearchStructures {
     explicit TSearchStructures(const TUserList& list)
-        : Columns(list), Index(list, Columns), MailDistinct(!list.FMailShared && EmptyAtMostOnce(list))
+        : Columns(list), Index(list, Columns), MailDistinct(!list.FMailShared && EmptyAtMostOnce(list)),
+          Memo(static_cast<std::uint32_t>(list.Count()), kEntryMemoBytes)
     {
     }
     TValueColumns Columns;
     TSubstringIndex Index;
     bool MailDistinct;
+    // Filled by readers; its own lock guards the filling.
+    mutable TEntryMemo Memo;
 
 private:
     bool EmptyAtMostOnce(const TUserList& list) const
@@ -418,6 +425,13 @@ bool TUserList::MailValuesDistinct() const
     if (FSearch.load(std::memory_order_acquire) == nullptr)
         BuildSearchStructures();
     return FSearch.load(std::memory_order_acquire)->MailDistinct;
+}
+
+TEntryMemo& TUserList::EntryMemo() const
+{
+    if (FSearch.load(std::memory_order_acquire) == nullptr)
+        BuildSearchStructures();
+    return FSearch.load(std::memory_order_acquire)->Memo;
 }
 
 const TSubstringIndex& TUserList::SubstringIndex() const

@@ -4,6 +4,7 @@
 // index over them) are built once per published state.
 #pragma once
 
+#include "directory/EntryMemo.h"
 #include "directory/SubstringIndex.h"
 #include "directory/UserInfo.h"
 #include "directory/ValueColumns.h"
@@ -129,6 +130,9 @@ public:
     // (the MailFoldedId column): no address is shared between entries and
     // at most one entry has none.
     bool MailValuesDistinct() const;
+    // Octets readers derived from entries of this state, kept per entry (at
+    // most 64 MiB); emptied with the search structures by any change.
+    TEntryMemo& EntryMemo() const;
 
     // Octets held by the lines, names and the mail index (not the search
     // structures).

@@ -162,6 +162,8 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
             FEntries.push_back(static_cast<std::uint32_t>(i));
             seen.insert(std::move(mail));
         }
+        if (list)
+            FMemo = &list->EntryMemo();
         return;
     }
 
@@ -197,8 +199,9 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
             if (!consider(i))
                 break;
     }
+    FMemo = &list->EntryMemo();
     for (const std::uint32_t i : FEntries)
-        list->PrefetchSlot(static_cast<int>(i));
+        FMemo->PrefetchSlot(i);
 }
 
 bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
@@ -213,15 +216,27 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
             return true;
         if (FSent == 0)
             for (std::size_t k = 0; k < std::min(kPrefetchAhead, FEntries.size()); ++k)
-                FList->PrefetchRecord(static_cast<int>(FEntries[k]));
+                FMemo->PrefetchOctets(FEntries[k]);
         if (FSent + kPrefetchAhead < FEntries.size())
-            FList->PrefetchRecord(static_cast<int>(FEntries[FSent + kPrefetchAhead]));
-        const int i = static_cast<int>(FEntries[FSent++]);
-        // The lines are read once, into room the thread keeps from entry to entry.
-        thread_local std::vector<TLineView> lines;
-        lines.clear();
-        const std::string_view name = FList->ReadEntry(i, lines);
-        AppendEntryMessage(out, FMessageID, name, lines);
+            FMemo->PrefetchOctets(FEntries[FSent + kPrefetchAhead]);
+        const std::uint32_t i = FEntries[FSent++];
+        std::string_view operation = FMemo->Find(i);
+        if (operation.empty()) {
+            // First time this entry goes out of this state: encoded from the
+            // store once, in room the thread keeps from entry to entry.
+            thread_local std::vector<TLineView> lines;
+            thread_local std::string encoded;
+            lines.clear();
+            // A rare large entry doesn't stay held by the thread.
+            if (encoded.capacity() > 65536)
+                std::string().swap(encoded);
+            encoded.clear();
+            const std::string_view name = FList->ReadEntry(static_cast<int>(i), lines);
+            AppendEntryOperation(encoded, name, lines);
+            FMemo->Keep(i, encoded);
+            operation = encoded;
+        }
+        AppendMessage(out, FMessageID, operation);
         progressed = true;
     }
     if (progressed && out.size() - start >= budget)

@@ -37,6 +37,7 @@ public:
 
 private:
     TUserListSnapshot FList;
+    TEntryMemo* FMemo = nullptr; // FList's: each entry's encoded operation
     std::string FMessageID;
     std::vector<std::uint32_t> FEntries; // in store order
     std::size_t FSent = 0;

@@ -160,39 +160,43 @@ void TEntryMessageWriter::Line(std::string& out, std::string_view type, std::str
     AppendOctetString(out, value);
 }
 
-void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
-                        std::span<const TLineView> lines)
+namespace {
+
+// The sizes of one SearchResultEntry's parts.
+struct TEntrySizes {
+    std::size_t Attributes = 0; // content of the attribute list
+    std::size_t Entry = 0;      // content of the SearchResultEntry element
+    bool AllShort = true;
+};
+
+TEntrySizes MeasureEntry(std::string_view entryName, std::span<const TLineView> lines)
 {
     // Nearly every attribute is short: its lengths are all one octet, and
     // the message is written without working them out twice.
-    std::size_t attributes = 0;
-    bool allShort = true;
+    TEntrySizes sizes;
     for (const TLineView& line : lines) {
         const std::size_t content = ShortAttributeContent(line);
-        allShort = allShort && content < kShortAttribute;
-        attributes += 2 + content;
+        sizes.AllShort = sizes.AllShort && content < kShortAttribute;
+        sizes.Attributes += 2 + content;
     }
-    if (!allShort) {
-        attributes = 0;
+    if (!sizes.AllShort) {
+        sizes.Attributes = 0;
         for (const TLineView& line : lines)
-            attributes += ElementSize(AttributeContentSize(line.Type, line.Value));
+            sizes.Attributes += ElementSize(AttributeContentSize(line.Type, line.Value));
     }
-    const std::size_t entry = ElementSize(entryName.size()) + ElementSize(attributes);
-    const std::size_t message = ElementSize(messageID.size()) + ElementSize(entry);
-    const std::size_t start = out.size();
-    out.resize(start + ElementSize(message));
-    char* p = out.data() + start;
-    *p++ = kTagSequence;
-    p = PutLength(p, message);
-    *p++ = kTagInteger;
-    p = PutLength(p, messageID.size());
-    p = CopyShort(p, messageID.data(), messageID.size());
+    sizes.Entry = ElementSize(entryName.size()) + ElementSize(sizes.Attributes);
+    return sizes;
+}
+
+// The SearchResultEntry element, at p with room for it; returns the end.
+char* PutEntry(char* p, const TEntrySizes& sizes, std::string_view entryName, std::span<const TLineView> lines)
+{
     *p++ = kTagSearchResultEntry;
-    p = PutLength(p, entry);
+    p = PutLength(p, sizes.Entry);
     p = PutOctetString(p, entryName);
     *p++ = kTagSequence;
-    p = PutLength(p, attributes);
-    if (allShort) {
+    p = PutLength(p, sizes.Attributes);
+    if (sizes.AllShort) {
         for (const TLineView& line : lines) {
             const std::size_t type = line.Type.size();
             const std::size_t value = line.Value.size();
@@ -207,7 +211,7 @@ void AppendEntryMessage(std::string& out, std::string_view messageID, std::strin
             p[3] = static_cast<char>(value);
             p = CopyShort(p + 4, line.Value.data(), value);
         }
-        return;
+        return p;
     }
     for (const TLineView& line : lines) {
         *p++ = kTagSequence;
@@ -217,6 +221,50 @@ void AppendEntryMessage(std::string& out, std::string_view messageID, std::strin
         p = PutLength(p, ElementSize(line.Value.size()));
         p = PutOctetString(p, line.Value);
     }
+    return p;
+}
+
+// The message's sequence and ID in front of an operation of this size; returns the end.
+char* PutMessageStart(char* p, std::string_view messageID, std::size_t operationSize)
+{
+    *p++ = kTagSequence;
+    p = PutLength(p, ElementSize(messageID.size()) + operationSize);
+    *p++ = kTagInteger;
+    p = PutLength(p, messageID.size());
+    return CopyShort(p, messageID.data(), messageID.size());
+}
+
+std::size_t MessageSize(std::string_view messageID, std::size_t operationSize)
+{
+    return ElementSize(ElementSize(messageID.size()) + operationSize);
+}
+
+} // namespace
+
+void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
+                        std::span<const TLineView> lines)
+{
+    const TEntrySizes sizes = MeasureEntry(entryName, lines);
+    const std::size_t operation = ElementSize(sizes.Entry);
+    const std::size_t start = out.size();
+    out.resize(start + MessageSize(messageID, operation));
+    PutEntry(PutMessageStart(out.data() + start, messageID, operation), sizes, entryName, lines);
+}
+
+void AppendEntryOperation(std::string& out, std::string_view entryName, std::span<const TLineView> lines)
+{
+    const TEntrySizes sizes = MeasureEntry(entryName, lines);
+    const std::size_t start = out.size();
+    out.resize(start + ElementSize(sizes.Entry));
+    PutEntry(out.data() + start, sizes, entryName, lines);
+}
+
+void AppendMessage(std::string& out, std::string_view messageID, std::string_view operation)
+{
+    const std::size_t start = out.size();
+    out.resize(start + MessageSize(messageID, operation.size()));
+    char* p = PutMessageStart(out.data() + start, messageID, operation.size());
+    std::memcpy(p, operation.data(), operation.size());
 }
 
 void AppendSearchResultDone(std::string& out, std::string_view messageID)

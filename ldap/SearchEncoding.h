@@ -41,5 +41,11 @@ private:
 void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
                         std::span<const TLineView> lines);
 
+// The SearchResultEntry element alone, without the message around it: what
+// AppendMessage puts under any message ID to give AppendEntryMessage's octets.
+void AppendEntryOperation(std::string& out, std::string_view entryName, std::span<const TLineView> lines);
+// A message: the ID, then an operation element already encoded.
+void AppendMessage(std::string& out, std::string_view messageID, std::string_view operation);
+
 // The SearchResultDone message (success, empty matched DN and message).
 void AppendSearchResultDone(std::string& out, std::string_view messageID);

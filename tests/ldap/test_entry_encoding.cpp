@@ -1,5 +1,6 @@
-// One SearchResultEntry written straight from an entry's lines is the tree
-// encoding of the same message, on both sides of every length form and for
+// One SearchResultEntry written straight from an entry's lines (whole, or its
+// operation kept and put under the message ID later) is the tree encoding of
+// the same message, on both sides of every length form and for
 // every size of the runs it copies.
 #include "ldap/Search.h"
 #include "ldap/SearchEncoding.h"
@@ -53,6 +54,13 @@ TEST_P(EntryEncoding, SameAsTheTree)
     AppendEntryMessage(out, c.MessageID, c.EntryName, Views(c.Lines));
     EXPECT_EQ(wire::ToHex(out.substr(7)), wire::ToHex(tree.Encode()));
     EXPECT_EQ(out.substr(0, 7), "earlier");
+
+    // The operation alone, later put under this message ID, gives the same octets.
+    std::string operation;
+    AppendEntryOperation(operation, c.EntryName, Views(c.Lines));
+    std::string joined = "earlier";
+    AppendMessage(joined, c.MessageID, operation);
+    EXPECT_EQ(wire::ToHex(joined), wire::ToHex(out));
 }
 
 // A line whose type and value together are n octets long: type + value + 6

@@ -18,11 +18,11 @@ using wire::ToHex;
 
 namespace {
 
-// (cn=*a*) as a SearchRequest with message ID 0x21.
-void MakeRequest(TASNList& request)
+// (cn=*a*) as a SearchRequest, message ID 0x21 unless told.
+void MakeRequest(TASNList& request, const std::string& messageID = "\x21")
 {
     TASNNode& message = request.Add(0x30);
-    message.Children.Add(0x02, "\x21");
+    message.Children.Add(0x02, messageID);
     TASNNode& op = message.Children.Add(0x63);
     for (int tag : {0x04, 0x0A, 0x0A, 0x02, 0x02, 0x01}) op.Children.Add(tag, tag == 0x04 ? "" : std::string(1, '\0'));
     TASNNode& sub = op.Children.Add(0xA4);
@@ -37,7 +37,7 @@ std::string TreeAnswer(const TASNList& request, const std::vector<TEntry>& sent)
     TASNList answer;
     for (const TEntry& e : sent) AddEntryMessage(request, answer, e.Name, TUserInfo(e.Lines));
     TASNNode& done = answer.Add(0x30);
-    done.Children.Add(0x02, "\x21");
+    done.Children.Add(0x02, request.Items(0).Children.Items(0).Value);
     TASNNode& result = done.Children.Add(0x65);
     result.Children.Add(0x0A, std::string(1, '\0'));
     result.Children.Add(0x04);
@@ -99,6 +99,13 @@ TEST_P(AnswerPieces, JoinToTheTreeEncoding)
     std::string oneCall;
     SearchAnswerInto(oneCall, request, options);
     EXPECT_EQ(oneCall == expected, true);
+
+    // Entries already sent once go out again under another message ID.
+    TASNList again;
+    MakeRequest(again, std::string("\x01\x00\x00", 3));
+    std::string other;
+    SearchAnswerInto(other, again, options);
+    EXPECT_EQ(other == TreeAnswer(again, {all[0], all[1], all[2], all[4]}), true) << ToHex(other.substr(0, 200));
 }
 
 INSTANTIATE_TEST_SUITE_P(Budgets, AnswerPieces,
