@@ -77,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {std::string(31, 't') + "=" + std::string(32, 'u')}},
         TEncodingCase{"RunsOver32Octets", "\x7f", std::string(33, 'n'), {"mail=" + std::string(100, 'm')}},
         TEncodingCase{"AttributeContent127", "\x02", "B", {LineOf(121), "sn=x"}},
+        TEncodingCase{"MessageIDOf17Octets", std::string(17, '\x05'), "C", {"cn=c"}},
         TEncodingCase{"AttributeContent128", std::string("\x01\x00", 2), "B", {"sn=x", LineOf(122)}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
