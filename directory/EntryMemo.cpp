@@ -23,7 +23,7 @@ void TEntryMemo::Keep(std::uint32_t entry, std::string_view octets)
         return;
     if (need > FFreeSize) {
         const std::size_t size = std::max(need, kBlockSize);
-        FBlocks.push_back(std::make_unique<char[]>(size));
+        FBlocks.push_back(std::make_unique_for_overwrite<char[]>(size));
         FFree = FBlocks.back().get();
         FFreeSize = size;
     }
