@@ -211,32 +211,54 @@ bool TSearchAnswerSource::Next(std::string& out, std::size_t budget)
     const std::size_t start = out.size();
     // At least one message per call, so that a caller always gets on.
     bool progressed = false;
+    if (FSent == 0)
+        for (std::size_t k = 0; k < std::min(kPrefetchAhead, FEntries.size()); ++k)
+            FMemo->PrefetchOctets(FEntries[k]);
     while (FSent < FEntries.size()) {
         if (progressed && out.size() - start >= budget)
             return true;
-        if (FSent == 0)
-            for (std::size_t k = 0; k < std::min(kPrefetchAhead, FEntries.size()); ++k)
-                FMemo->PrefetchOctets(FEntries[k]);
-        if (FSent + kPrefetchAhead < FEntries.size())
-            FMemo->PrefetchOctets(FEntries[FSent + kPrefetchAhead]);
-        const std::uint32_t i = FEntries[FSent++];
-        std::string_view operation = FMemo->Find(i);
-        if (operation.empty()) {
-            // First time this entry goes out of this state: encoded from the
-            // store once, in room the thread keeps from entry to entry.
-            thread_local std::vector<TLineView> lines;
-            thread_local std::string encoded;
-            lines.clear();
-            // A rare large entry doesn't stay held by the thread.
-            if (encoded.capacity() > 65536)
-                std::string().swap(encoded);
-            encoded.clear();
-            const std::string_view name = FList->ReadEntry(static_cast<int>(i), lines);
-            AppendEntryOperation(encoded, name, lines);
-            FMemo->Keep(i, encoded);
-            operation = encoded;
+        // Entries whose operations are kept go out as one run: sized first,
+        // the buffer grown once, each copied into place.
+        thread_local std::vector<std::string_view> run;
+        run.clear();
+        std::size_t runBytes = 0;
+        std::size_t next = FSent;
+        while (next < FEntries.size()) {
+            if ((progressed || !run.empty()) && out.size() - start + runBytes >= budget)
+                break;
+            const std::string_view operation = FMemo->Find(FEntries[next]);
+            if (operation.empty())
+                break;
+            if (next + kPrefetchAhead < FEntries.size())
+                FMemo->PrefetchOctets(FEntries[next + kPrefetchAhead]);
+            run.push_back(operation);
+            runBytes += MessageSize(FMessageID, operation.size());
+            ++next;
         }
-        AppendMessage(out, FMessageID, operation);
+        if (!run.empty()) {
+            const std::size_t at = out.size();
+            out.resize(at + runBytes);
+            char* p = out.data() + at;
+            for (const std::string_view operation : run)
+                p = PutMessage(p, FMessageID, operation);
+            FSent = next;
+            progressed = true;
+            continue;
+        }
+        // First time this entry goes out of this state: encoded from the
+        // store once, in room the thread keeps from entry to entry.
+        const std::uint32_t i = FEntries[FSent++];
+        thread_local std::vector<TLineView> lines;
+        thread_local std::string encoded;
+        lines.clear();
+        // A rare large entry doesn't stay held by the thread.
+        if (encoded.capacity() > 65536)
+            std::string().swap(encoded);
+        encoded.clear();
+        const std::string_view name = FList->ReadEntry(static_cast<int>(i), lines);
+        AppendEntryOperation(encoded, name, lines);
+        FMemo->Keep(i, encoded);
+        AppendMessage(out, FMessageID, encoded);
         progressed = true;
     }
     if (progressed && out.size() - start >= budget)

@@ -234,12 +234,19 @@ char* PutMessageStart(char* p, std::string_view messageID, std::size_t operation
     return CopyShort(p, messageID.data(), messageID.size());
 }
 
+} // namespace
+
 std::size_t MessageSize(std::string_view messageID, std::size_t operationSize)
 {
     return ElementSize(ElementSize(messageID.size()) + operationSize);
 }
 
-} // namespace
+char* PutMessage(char* p, std::string_view messageID, std::string_view operation)
+{
+    p = PutMessageStart(p, messageID, operation.size());
+    std::memcpy(p, operation.data(), operation.size());
+    return p + operation.size();
+}
 
 void AppendEntryMessage(std::string& out, std::string_view messageID, std::string_view entryName,
                         std::span<const TLineView> lines)

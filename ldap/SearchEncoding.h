@@ -46,6 +46,10 @@ void AppendEntryMessage(std::string& out, std::string_view messageID, std::strin
 void AppendEntryOperation(std::string& out, std::string_view entryName, std::span<const TLineView> lines);
 // A message: the ID, then an operation element already encoded.
 void AppendMessage(std::string& out, std::string_view messageID, std::string_view operation);
+// The octets of that message, and the message written at p with room for
+// them (returns the end): for runs of messages sized before they are written.
+std::size_t MessageSize(std::string_view messageID, std::size_t operationSize);
+char* PutMessage(char* p, std::string_view messageID, std::string_view operation);
 
 // The SearchResultDone message (success, empty matched DN and message).
 void AppendSearchResultDone(std::string& out, std::string_view messageID);
