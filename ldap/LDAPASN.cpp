@@ -53,17 +53,7 @@ TASNNode& TASNList::Add(int tag, std::string_view value) {
     return Append(tag, value, taken);
 }
 
-int TASNList::Count() const { return static_cast<int>(FCount); }
-
-TASNNode& TASNList::Items(int index) {
-    if (index < 0 || index >= Count()) throw EListIndexError(index);
-    return *FItems[static_cast<std::size_t>(index)];
-}
-
-const TASNNode& TASNList::Items(int index) const {
-    if (index < 0 || index >= Count()) throw EListIndexError(index);
-    return *FItems[static_cast<std::size_t>(index)];
-}
+void TASNList::RaiseIndex(int index) { throw EListIndexError(index); }
 
 std::size_t TASNList::Decode(std::string_view data) {
     FCount = 0;

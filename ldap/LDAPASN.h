@@ -44,7 +44,7 @@ public:
 
     // Appends a new element and returns it; the list keeps ownership.
     TASNNode& Add(int tag, std::string_view value = {});
-    int Count() const;
+    int Count() const { return static_cast<int>(FCount); }
     TASNNode& Items(int index);
     const TASNNode& Items(int index) const;
 
@@ -64,6 +64,7 @@ private:
     // (counted in taken).
     TASNNode& Append(int tag, std::string_view value, std::size_t& taken);
     void DecodeLevel(TASNList& into, std::string_view data, int depth, std::size_t& taken);
+    [[noreturn]] static void RaiseIndex(int index);
     // The elements are [0, FCount); the rest are spares from earlier decodes.
     std::vector<std::unique_ptr<TASNNode>> FItems;
     std::size_t FCount = 0;
@@ -75,6 +76,19 @@ public:
     std::string Value;
     TASNList Children;
 };
+
+// Inline: every look-up of a decoded request goes through them.
+inline TASNNode& TASNList::Items(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= FCount) RaiseIndex(index);
+    return *FItems[static_cast<std::size_t>(index)];
+}
+
+inline const TASNNode& TASNList::Items(int index) const
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= FCount) RaiseIndex(index);
+    return *FItems[static_cast<std::size_t>(index)];
+}
 
 std::string EncodeNode(const TASNNode& node);
 // Length octets for a content of this size.
