@@ -1,16 +1,23 @@
 #include "directory/EntryMemo.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 // Kept octets come in blocks of this size (or one of its own for a larger run).
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 } // namespace
 
+void TEntryMemo::TFree::operator()(const char** slots) const { std::free(slots); }
+
 TEntryMemo::TEntryMemo(std::uint32_t entries, std::size_t capBytes)
-    : FEntries(entries), FCap(capBytes), FSlots(std::make_unique<std::atomic<const char*>[]>(entries))
+    : FEntries(entries), FCap(capBytes),
+      FSlots(static_cast<const char**>(std::calloc(std::max<std::size_t>(entries, 1), sizeof(const char*))))
 {
+    if (!FSlots)
+        throw std::bad_alloc();
 }
 
 void TEntryMemo::Keep(std::uint32_t entry, std::string_view octets)
@@ -19,7 +26,8 @@ void TEntryMemo::Keep(std::uint32_t entry, std::string_view octets)
         return;
     const std::size_t need = sizeof(std::uint32_t) + octets.size();
     std::lock_guard lock(FLock);
-    if (FSlots[entry].load(std::memory_order_relaxed) != nullptr || FKept + need > FCap)
+    std::atomic_ref slot(FSlots[entry]);
+    if (slot.load(std::memory_order_relaxed) != nullptr || FKept + need > FCap)
         return;
     if (need > FFreeSize) {
         const std::size_t size = std::max(need, kBlockSize);
@@ -36,7 +44,7 @@ void TEntryMemo::Keep(std::uint32_t entry, std::string_view octets)
     const auto size = static_cast<std::uint32_t>(octets.size());
     std::memcpy(held, &size, sizeof size);
     std::memcpy(held + sizeof size, octets.data(), octets.size());
-    FSlots[entry].store(held, std::memory_order_release);
+    slot.store(held, std::memory_order_release);
 }
 
 std::size_t TEntryMemo::KeptBytes() const

@@ -24,7 +24,7 @@ public:
     {
         if (entry >= FEntries)
             return {};
-        const char* held = FSlots[entry].load(std::memory_order_acquire);
+        const char* held = std::atomic_ref(FSlots[entry]).load(std::memory_order_acquire);
         if (held == nullptr)
             return {};
         std::uint32_t size = 0;
@@ -45,7 +45,7 @@ public:
     {
         if (entry >= FEntries)
             return;
-        if (const char* held = FSlots[entry].load(std::memory_order_relaxed)) {
+        if (const char* held = std::atomic_ref(FSlots[entry]).load(std::memory_order_relaxed)) {
             __builtin_prefetch(held);
             __builtin_prefetch(held + 64);
         }
@@ -57,7 +57,12 @@ private:
     const std::size_t FCap;
     // Written once each (null to the kept octets, under FLock); read without a
     // lock: a release store publishes octets that never change afterwards.
-    std::unique_ptr<std::atomic<const char*>[]> FSlots;
+    // Every access goes through std::atomic_ref. Zeroed by calloc: the pages of
+    // entries never asked for are never touched.
+    struct TFree {
+        void operator()(const char** slots) const;
+    };
+    std::unique_ptr<const char*[], TFree> FSlots;
     // FLock guards the blocks and the count of kept octets.
     mutable std::mutex FLock;
     std::vector<std::unique_ptr<char[]>> FBlocks;

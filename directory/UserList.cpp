@@ -38,14 +38,14 @@ struct TUserList::TBlock {
     std::size_t Size;
 };
 
-// Enough for every entry of a few hundred thousand; a larger directory keeps
-// the first asked for.
+// Kept operations take at most about what the directory itself holds, and
+// never more than this: a large directory keeps the entries first asked for.
 constexpr std::size_t kEntryMemoBytes = std::size_t{64} << 20;
 
 struct TUserList::TSearchStructures {
     explicit TSearchStructures(const TUserList& list)
         : Columns(list), Index(list, Columns), MailDistinct(!list.FMailShared && EmptyAtMostOnce(list)),
-          Memo(static_cast<std::uint32_t>(list.Count()), kEntryMemoBytes)
+          Memo(static_cast<std::uint32_t>(list.Count()), std::min(list.MemoryBytes(), kEntryMemoBytes))
     {
     }
     TValueColumns Columns;

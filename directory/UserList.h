@@ -131,7 +131,8 @@ public:
     // at most one entry has none.
     bool MailValuesDistinct() const;
     // Octets readers derived from entries of this state, kept per entry (at
-    // most 64 MiB); emptied with the search structures by any change.
+    // most MemoryBytes, and 64 MiB); emptied with the search structures by any
+    // change.
     TEntryMemo& EntryMemo() const;
 
     // Octets held by the lines, names and the mail index (not the search
