@@ -61,6 +61,9 @@ TEST_P(EntryEncoding, SameAsTheTree)
     std::string joined = "earlier";
     AppendMessage(joined, c.MessageID, operation);
     EXPECT_EQ(wire::ToHex(joined), wire::ToHex(out));
+    std::string placed(7 + MessageSize(c.MessageID, operation.size()), 'x');
+    PutMessage(placed.data() + 7, c.MessageID, operation);
+    EXPECT_EQ(wire::ToHex(placed.substr(7)), wire::ToHex(out.substr(7)));
 }
 
 // A line whose type and value together are n octets long: type + value + 6
