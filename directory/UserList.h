@@ -90,16 +90,6 @@ public:
     // order: the record is read once for both. No checks.
     std::string_view ReadEntry(int index, std::vector<TLineView>& lines) const;
 
-    // Ask the memory for an entry ahead of its use, without waiting: the
-    // entries of one answer lie far apart in the store. No checks.
-    void PrefetchSlot(int index) const { __builtin_prefetch(&FRecords[static_cast<std::size_t>(index)]); }
-    void PrefetchRecord(int index) const
-    {
-        const char* record = FRecords[static_cast<std::size_t>(index)];
-        __builtin_prefetch(record);
-        __builtin_prefetch(record + 64);
-    }
-
     // Highest index whose entry has a line equal to "MAIL=" + address, both
     // raised to upper case in ASCII (no trimming); -1 when none has.
     int IndexOfMail(std::string_view address) const;

@@ -268,25 +268,9 @@ void AppendEntryOperation(std::string& out, std::string_view entryName, std::spa
 
 void AppendMessage(std::string& out, std::string_view messageID, std::string_view operation)
 {
-    // The usual message ID (a few octets) goes through a header on the stack:
-    // the operation is copied once, nothing is filled in first.
-    constexpr std::size_t kShortID = 16;
-    if (messageID.size() <= kShortID) {
-        char head[1 + sizeof(std::size_t) + 1 + 1 + 2 + kShortID];
-        char* p = head;
-        *p++ = kTagSequence;
-        p = PutLength(p, 2 + messageID.size() + operation.size());
-        *p++ = kTagInteger;
-        *p++ = static_cast<char>(messageID.size());
-        p = CopyShort(p, messageID.data(), messageID.size());
-        out.append(head, static_cast<std::size_t>(p - head));
-        out.append(operation);
-        return;
-    }
     const std::size_t start = out.size();
     out.resize(start + MessageSize(messageID, operation.size()));
-    char* p = PutMessageStart(out.data() + start, messageID, operation.size());
-    std::memcpy(p, operation.data(), operation.size());
+    PutMessage(out.data() + start, messageID, operation);
 }
 
 void AppendSearchResultDone(std::string& out, std::string_view messageID)
