@@ -404,42 +404,25 @@ void TUserList::DropSearchStructures()
     FSearchOwner.reset();
 }
 
-void TUserList::BuildSearchStructures() const
+const TUserList::TSearchStructures& TUserList::SearchStructures() const
 {
+    if (const TSearchStructures* built = FSearch.load(std::memory_order_acquire))
+        return *built;
     std::lock_guard<std::mutex> guard(FBuildLock);
-    if (FSearch.load(std::memory_order_acquire) != nullptr)
-        return;
+    if (const TSearchStructures* built = FSearch.load(std::memory_order_acquire))
+        return *built;
     FSearchOwner = std::make_unique<const TSearchStructures>(*this);
     FSearch.store(FSearchOwner.get(), std::memory_order_release);
+    return *FSearchOwner;
 }
 
-const TValueColumns& TUserList::Columns() const
-{
-    if (FSearch.load(std::memory_order_acquire) == nullptr)
-        BuildSearchStructures();
-    return FSearch.load(std::memory_order_acquire)->Columns;
-}
+const TValueColumns& TUserList::Columns() const { return SearchStructures().Columns; }
 
-bool TUserList::MailValuesDistinct() const
-{
-    if (FSearch.load(std::memory_order_acquire) == nullptr)
-        BuildSearchStructures();
-    return FSearch.load(std::memory_order_acquire)->MailDistinct;
-}
+bool TUserList::MailValuesDistinct() const { return SearchStructures().MailDistinct; }
 
-TEntryMemo& TUserList::EntryMemo() const
-{
-    if (FSearch.load(std::memory_order_acquire) == nullptr)
-        BuildSearchStructures();
-    return FSearch.load(std::memory_order_acquire)->Memo;
-}
+TEntryMemo& TUserList::EntryMemo() const { return SearchStructures().Memo; }
 
-const TSubstringIndex& TUserList::SubstringIndex() const
-{
-    if (FSearch.load(std::memory_order_acquire) == nullptr)
-        BuildSearchStructures();
-    return FSearch.load(std::memory_order_acquire)->Index;
-}
+const TSubstringIndex& TUserList::SubstringIndex() const { return SearchStructures().Index; }
 
 std::unique_ptr<TUserList> TUserList::Clone() const
 {

@@ -152,7 +152,6 @@ private:
     void AppendTo(int index, const Lines& lines);
     void IndexMail(int index, std::string_view value);
     void DropSearchStructures();
-    void BuildSearchStructures() const;
 
     std::vector<std::shared_ptr<TBlock>> FBlocks; // shared with clones
     char* FFree = nullptr;                        // in FBlocks.back(), this list's own
@@ -186,6 +185,8 @@ private:
     // are read through FSearch without a lock. Changes happen only on a list
     // no reader shares (a writer's copy), so dropping them needs no lock.
     struct TSearchStructures;
+    // This state's search structures, built on first use.
+    const TSearchStructures& SearchStructures() const;
     mutable std::mutex FBuildLock;
     mutable std::atomic<const TSearchStructures*> FSearch{nullptr};
     mutable std::unique_ptr<const TSearchStructures> FSearchOwner;

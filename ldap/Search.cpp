@@ -137,6 +137,8 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
     const TFilter& filterRoot = searchFilter.Root;
     const TUserList* list = FList.get();
     const int count = list ? list->Count() : 0;
+    if (list)
+        FMemo = &list->EntryMemo();
     // Read at the first entry picked, once: every entry is picked here,
     // before anything is sent. 0 or less means no limit.
     std::optional<int> maxResults;
@@ -162,8 +164,6 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
             FEntries.push_back(static_cast<std::uint32_t>(i));
             seen.insert(std::move(mail));
         }
-        if (list)
-            FMemo = &list->EntryMemo();
         return;
     }
 
@@ -199,7 +199,6 @@ TSearchAnswerSource::TSearchAnswerSource(const TLdapRequest& request, const TOpt
             if (!consider(i))
                 break;
     }
-    FMemo = &list->EntryMemo();
     for (const std::uint32_t i : FEntries)
         FMemo->PrefetchSlot(i);
 }
